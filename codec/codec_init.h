@@ -1,0 +1,17 @@
+// Filling a codec entry table: the archive object's pvCodecInit.
+#pragma once
+
+#include "codec/codec_table.h"
+#include "codec/crc32.h"
+
+namespace lum::codec {
+
+// Fills `uTable`: slots 0–6 with the codec routines (a routine not built into this program
+// stays 0), 7–9 with 0, 10–12 with the task allocator, 13–16 with the constant tables and
+// 17 with `crcTable.pvCrc32Table()`. The table must outlive every handle made from it.
+void pvCodecInit(CodecEntryTable& uTable, Crc32Table& crcTable);
+
+// The build's date and time, "yyyy-mm-dd hh:nn:ss" style as the codec reports it.
+const char* CodecBuildDate();
+
+}  // namespace lum::codec
