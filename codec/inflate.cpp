@@ -1,8 +1,415 @@
-// Temporary: the resumable decoder is being written; these entry points fail.
-#include "codec/codec_table.h"
+// The resumable Deflate decoder (RFC 1951): handles, the call routine and the plain state
+// machine.
+//
+// A handle is fed one entry's compressed data in chunks of any size; a chunk may end
+// anywhere, even inside a code. Everything a call cannot finish stays in the handle: the
+// state number (0–12, see Step below), a bit buffer of at most 31 bits, the partial header
+// or match, the code tables of the block in progress and a 32 KiB window of history.
+//
+// Each call runs the state machine: refill the bit buffer byte by byte to at least 24
+// bits, then perform the current state's action; when the action needs more bits than
+// the input can still give, the call ends successfully and the state waits for the next
+// chunk. Because every action needs at most 24 bits, that only happens once the chunk is
+// used up. A pattern with no code, a distance code of 30 or 31 or a stored block whose
+// length check fails makes the call fail: its output is dropped and the handle refuses
+// every later call.
+//
+// Inside a Huffman block the call hands over to a fast loop (inflate_fast.cpp) while
+// enough input and output room remain to decode whole symbols and matches without
+// checking for the end of the chunk; near the ends the state machine takes over again.
+// The fast loop decides exactly what the state machine would on the same bits, so the
+// output and result of every call do not depend on which of them ran.
+//
+// Liberties the format's early decoders took, kept for compatibility: block type 3 uses
+// up its header and nothing else; literal/length symbols 286 and 287 do nothing; a repeat
+// code 16 first in the code lengths repeats 0; repeat runs past the last length are cut
+// off; incomplete code sets fail only when an unused pattern occurs. The window starts
+// zeroed, so a distance past the start of the output copies zeros.
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "codec/crc32.h"
+#include "codec/inflate.h"
+#include "codec/inflate_state.h"
 
 namespace lum::codec {
-CodecWord InflateCreate(CodecWord, CodecWord, CodecWord, CodecWord) { return 0; }
-CodecWord InflateDestroy(CodecWord, CodecWord, CodecWord, CodecWord) { return 0; }
-CodecWord Inflate(CodecWord, CodecWord, CodecWord, CodecWord) { return 0; }
+namespace testing {
+namespace {
+std::atomic<bool> g_plainOnly{false};
+}
+void SetInflatePlainOnly(bool plainOnly) {
+  g_plainOnly.store(plainOnly, std::memory_order_relaxed);
+}
+bool InflatePlainOnly() {
+#ifdef LUM_CODEC_PLAIN_ONLY
+  return true;
+#else
+  return g_plainOnly.load(std::memory_order_relaxed);
+#endif
+}
+}  // namespace testing
+
+namespace inflate {
+namespace {
+
+enum State : std::int32_t {
+  kFresh = 0,
+  kBlockHeader = 1,
+  kDynamicCounts = 2,
+  kCodeLengthCode = 3,
+  kCodeLengths = 4,
+  kRepeat = 5,
+  kLiteralLength = 6,
+  kLengthBits = 7,
+  kDistance = 8,
+  kDistanceBits = 9,
+  kStoredLength = 10,
+  kStoredCheck = 11,
+  kStoredBytes = 12,
+};
+
+std::uint32_t TakeBits(InflateState& s, int n) {
+  std::uint32_t v = static_cast<std::uint32_t>(s.bitBuf & ((1ull << n) - 1u));
+  s.bitBuf >>= n;
+  s.bitCount -= n;
+  return v;
+}
+
+// Releases the literal/length and distance tables in use unless they are the fixed ones.
+void ReleaseBlockTables(InflateState& s) {
+  if (s.lit != s.fixedLit) FreeHuffTable(*s.table, s.lit);
+  if (s.dist != s.fixedDist) FreeHuffTable(*s.table, s.dist);
+  s.lit = nullptr;
+  s.dist = nullptr;
+}
+
+// Decodes one symbol of `t` into `symbol`, consuming its bits.
+Step Decode(InflateState& s, const HuffTable* t, int& symbol) {
+  int used = 0;
+  switch (DecodeSymbol(*t, s.bitBuf, s.bitCount, symbol, used)) {
+    case DecodeResult::kSymbol:
+      TakeBits(s, used);
+      return Step::kContinue;
+    case DecodeResult::kNeedMore:
+      return Step::kNeedMore;
+    case DecodeResult::kNoCode:
+      break;
+  }
+  return Step::kFail;
+}
+
+// Appends `n` bytes of a stored block: first the whole bytes waiting in the bit buffer,
+// then straight from the input.
+Step CopyStored(InflateCall& c) {
+  InflateState& s = *c.s;
+  std::int32_t n = static_cast<std::int32_t>(
+      std::min<std::int64_t>(s.storedLeft, s.bitCount / 8 + (c.inEnd - c.in)));
+  if (n == 0) return Step::kNeedMore;
+  if (!c.Reserve(n)) return Step::kFail;
+  std::int32_t fromBuffer = std::min(n, s.bitCount / 8);
+  for (std::int32_t i = 0; i < fromBuffer; ++i) {
+    c.out[c.outLen++] = static_cast<std::uint8_t>(TakeBits(s, 8));
+  }
+  std::int32_t fromInput = n - fromBuffer;
+  std::memcpy(c.out + c.outLen, c.in, static_cast<std::size_t>(fromInput));
+  c.in += fromInput;
+  c.outLen += fromInput;
+  s.storedLeft -= n;
+  if (s.storedLeft == 0) s.state = kBlockHeader;
+  return Step::kContinue;
+}
+
+// Performs the action of the current state once.
+Step Action(InflateCall& c, bool plainOnly) {
+  InflateState& s = *c.s;
+  const CodecEntryTable& table = *s.table;
+  switch (s.state) {
+    case kFresh:
+      s.state = kBlockHeader;
+      return Step::kContinue;
+
+    case kBlockHeader: {
+      if (s.bitCount < 3) return Step::kNeedMore;
+      TakeBits(s, 1);  // the last-block flag: the caller knows where the data ends
+      switch (TakeBits(s, 2)) {
+        case 0:
+          TakeBits(s, s.bitCount & 7);
+          s.state = kStoredLength;
+          break;
+        case 1:
+          ReleaseBlockTables(s);
+          s.lit = s.fixedLit;
+          s.dist = s.fixedDist;
+          s.state = kLiteralLength;
+          break;
+        case 2:
+          s.state = kDynamicCounts;
+          break;
+        default:
+          break;  // type 3: nothing further
+      }
+      return Step::kContinue;
+    }
+
+    case kDynamicCounts:
+      if (s.bitCount < 14) return Step::kNeedMore;
+      s.hlit = 257 + static_cast<std::int32_t>(TakeBits(s, 5));
+      s.hdist = 1 + static_cast<std::int32_t>(TakeBits(s, 5));
+      s.hclen = 4 + static_cast<std::int32_t>(TakeBits(s, 4));
+      s.index = 0;
+      std::memset(s.codeLenLengths, 0, sizeof(s.codeLenLengths));
+      s.state = kCodeLengthCode;
+      return Step::kContinue;
+
+    case kCodeLengthCode:
+      while (s.index < s.hclen && s.bitCount >= 3) {
+        s.codeLenLengths[table.pCodeLengthOrder[s.index]] =
+            static_cast<std::uint8_t>(TakeBits(s, 3));
+        ++s.index;
+      }
+      if (s.index < s.hclen) return Step::kNeedMore;
+      FreeHuffTable(table, s.codeLen);
+      s.codeLen = BuildHuffTable(table, s.codeLenLengths, 19);
+      if (s.codeLen == nullptr) return Step::kFail;
+      s.index = 0;
+      s.state = kCodeLengths;
+      return Step::kContinue;
+
+    case kCodeLengths: {
+      if (s.index >= s.hlit + s.hdist) {
+        ReleaseBlockTables(s);
+        s.lit = BuildHuffTable(table, s.lengths, s.hlit);
+        s.dist = BuildHuffTable(table, s.lengths + s.hlit, s.hdist);
+        FreeHuffTable(table, s.codeLen);
+        s.codeLen = nullptr;
+        if (s.lit == nullptr || s.dist == nullptr) return Step::kFail;
+        s.state = kLiteralLength;
+        return Step::kContinue;
+      }
+      int sym = 0;
+      Step r = Decode(s, s.codeLen, sym);
+      if (r != Step::kContinue) return r;
+      if (sym < 16) {
+        s.lengths[s.index++] = static_cast<std::uint8_t>(sym);
+        return Step::kContinue;
+      }
+      if (sym == 16) {
+        s.repeatBits = 2;
+        s.repeatBase = 3;
+        s.repeatValue = s.index > 0 ? s.lengths[s.index - 1] : 0;
+      } else if (sym == 17) {
+        s.repeatBits = 3;
+        s.repeatBase = 3;
+        s.repeatValue = 0;
+      } else {
+        s.repeatBits = 7;
+        s.repeatBase = 11;
+        s.repeatValue = 0;
+      }
+      s.state = kRepeat;
+      return Step::kContinue;
+    }
+
+    case kRepeat: {
+      if (s.bitCount < s.repeatBits) return Step::kNeedMore;
+      std::int32_t count = s.repeatBase + static_cast<std::int32_t>(TakeBits(s, s.repeatBits));
+      const std::int32_t end = s.hlit + s.hdist;
+      for (; count > 0 && s.index < end; --count) {
+        s.lengths[s.index++] = static_cast<std::uint8_t>(s.repeatValue);
+      }
+      s.state = kCodeLengths;
+      return Step::kContinue;
+    }
+
+    case kLiteralLength: {
+      int sym = 0;
+      Step r = Decode(s, s.lit, sym);
+      if (r != Step::kContinue) return r;
+      if (sym < 256) {
+        if (!c.Reserve(1)) return Step::kFail;
+        c.out[c.outLen++] = static_cast<std::uint8_t>(sym);
+      } else if (sym == 256) {
+        ReleaseBlockTables(s);
+        s.state = kBlockHeader;
+      } else if (sym <= 285) {
+        s.symbol = sym;
+        s.state = kLengthBits;
+      }  // 286, 287: nothing
+      return Step::kContinue;
+    }
+
+    case kLengthBits: {
+      const CodecCodeRecord& rec = table.pLengthCodes[s.symbol - 257];
+      if (s.bitCount < rec.extraBits) return Step::kNeedMore;
+      s.length = rec.lowest + static_cast<std::int32_t>(TakeBits(s, rec.extraBits));
+      s.state = kDistance;
+      return Step::kContinue;
+    }
+
+    case kDistance: {
+      int sym = 0;
+      Step r = Decode(s, s.dist, sym);
+      if (r != Step::kContinue) return r;
+      if (sym >= kDistanceCodeCount) return Step::kFail;
+      s.symbol = sym;
+      s.state = kDistanceBits;
+      return Step::kContinue;
+    }
+
+    case kDistanceBits: {
+      const CodecCodeRecord& rec = table.pDistanceCodes[s.symbol];
+      if (s.bitCount < rec.extraBits) return Step::kNeedMore;
+      const std::int32_t distance =
+          rec.lowest + static_cast<std::int32_t>(TakeBits(s, rec.extraBits));
+      if (!c.Reserve(s.length)) return Step::kFail;
+      for (std::int32_t i = 0; i < s.length; ++i) {
+        std::uint8_t b = c.History(distance);
+        c.out[c.outLen++] = b;
+      }
+      s.state = kLiteralLength;
+      return Step::kContinue;
+    }
+
+    case kStoredLength:
+      if (s.bitCount < 16) return Step::kNeedMore;
+      s.storedLeft = static_cast<std::int32_t>(TakeBits(s, 16));
+      s.state = kStoredCheck;
+      return Step::kContinue;
+
+    case kStoredCheck:
+      if (s.bitCount < 16) return Step::kNeedMore;
+      if (static_cast<std::uint32_t>(s.storedLeft) != (TakeBits(s, 16) ^ 0xFFFFu)) {
+        return Step::kFail;
+      }
+      s.state = s.storedLeft == 0 ? kBlockHeader : kStoredBytes;
+      return Step::kContinue;
+
+    case kStoredBytes:
+      if (!plainOnly && (s.bitCount & 7) == 0) return CopyStored(c);
+      if (s.bitCount < 8) return Step::kNeedMore;
+      if (!c.Reserve(1)) return Step::kFail;
+      c.out[c.outLen++] = static_cast<std::uint8_t>(TakeBits(s, 8));
+      if (--s.storedLeft == 0) s.state = kBlockHeader;
+      return Step::kContinue;
+
+    default:
+      return Step::kFail;
+  }
+}
+
+// The decoding step over the call's whole input. kNeedMore means success: the input is
+// used up and the handle waits for more.
+Step Run(InflateCall& c) {
+  InflateState& s = *c.s;
+  const bool plainOnly = testing::InflatePlainOnly();
+  for (;;) {
+    if (c.in == c.inEnd && s.bitCount == 0) return Step::kNeedMore;
+    while (s.bitCount < 24 && c.in < c.inEnd) {
+      s.bitBuf |= static_cast<std::uint64_t>(*c.in++) << s.bitCount;
+      s.bitCount += 8;
+    }
+    Step r;
+    if (!plainOnly && s.state == kLiteralLength && c.inEnd - c.in >= kFastInputMargin) {
+      r = FastDecode(c);
+    } else {
+      r = Action(c, plainOnly);
+    }
+    if (r != Step::kContinue) return r;
+  }
+}
+
+// Brings the window up to date with the call's output.
+void RefreshWindow(InflateCall& c) {
+  InflateState& s = *c.s;
+  const std::int32_t n = std::min(c.outLen, kInflateWindowSize);
+  const std::int32_t pos = (s.windowPos + c.outLen - n) & (kInflateWindowSize - 1);
+  const std::int32_t first = std::min(n, kInflateWindowSize - pos);
+  const std::uint8_t* src = c.out + c.outLen - n;
+  std::memcpy(s.window + pos, src, static_cast<std::size_t>(first));
+  std::memcpy(s.window, src + first, static_cast<std::size_t>(n - first));
+  s.windowPos = (s.windowPos + c.outLen) & (kInflateWindowSize - 1);
+}
+
+void FreeState(InflateState* s) {
+  const CodecEntryTable& table = *s->table;
+  ReleaseBlockTables(*s);
+  FreeHuffTable(table, s->codeLen);
+  FreeHuffTable(table, s->fixedLit);
+  FreeHuffTable(table, s->fixedDist);
+  table.pfnFree(s);
+}
+
+}  // namespace
+}  // namespace inflate
+
+CodecWord InflateCreate(CodecWord tableWord, CodecWord, CodecWord, CodecWord) {
+  using namespace inflate;
+  const auto* table = reinterpret_cast<const CodecEntryTable*>(tableWord);
+  if (table == nullptr) return 0;
+  auto* s = static_cast<InflateState*>(table->pfnAlloc(sizeof(InflateState)));
+  if (s == nullptr) return 0;
+  std::memset(static_cast<void*>(s), 0, sizeof(InflateState));  // fields and window
+  s->table = table;
+
+  std::uint8_t lengths[288];
+  std::memset(lengths, 8, 144);
+  std::memset(lengths + 144, 9, 112);
+  std::memset(lengths + 256, 7, 24);
+  std::memset(lengths + 280, 8, 8);
+  s->fixedLit = BuildHuffTable(*table, lengths, 288);
+  std::memset(lengths, 5, 32);
+  s->fixedDist = BuildHuffTable(*table, lengths, 32);
+  if (s->fixedLit == nullptr || s->fixedDist == nullptr) {
+    FreeState(s);
+    return 0;
+  }
+  s->state = kFresh;
+  return Word(s);
+}
+
+CodecWord InflateDestroy(CodecWord handle, CodecWord, CodecWord, CodecWord) {
+  if (handle != 0) inflate::FreeState(reinterpret_cast<inflate::InflateState*>(handle));
+  return 0;
+}
+
+CodecWord Inflate(CodecWord handle, CodecWord blockWord, CodecWord crcWord, CodecWord) {
+  using namespace inflate;
+  auto* block = reinterpret_cast<CodecBlock*>(blockWord);
+  if (block == nullptr) return 0;
+  block->pOutput = nullptr;
+  block->lOutputSize = 0;
+  auto* s = reinterpret_cast<InflateState*>(handle);
+  if (s == nullptr || s->failed != 0 || block->lInputSize < 0 ||
+      (block->lInputSize > 0 && block->pInput == nullptr)) {
+    return 0;
+  }
+  const CodecEntryTable& table = *s->table;
+  InflateCall c{};
+  c.s = s;
+  c.inBegin = c.in = block->pInput;
+  c.inEnd = block->pInput + block->lInputSize;
+  c.out = static_cast<std::uint8_t*>(table.pfnAlloc(kInflateInitialOutput));
+  if (c.out == nullptr) return 0;  // nothing consumed: the handle is unchanged
+  c.outCap = kInflateInitialOutput;
+
+  if (Run(c) == Step::kFail) {
+    table.pfnFree(c.out);
+    s->failed = 1;
+    return 0;
+  }
+  RefreshWindow(c);
+  block->pOutput = c.out;
+  block->lOutputSize = c.outLen;
+  if (crcWord != 0) {
+    if (table.pfnCrc32Update != nullptr) {
+      table.pfnCrc32Update(Word(&table), Word(c.out), c.outLen, crcWord);
+    } else {
+      Crc32UpdateFast(table.pCrc32Table, c.out, static_cast<std::size_t>(c.outLen),
+                      *reinterpret_cast<std::uint32_t*>(crcWord));
+    }
+  }
+  return 1;
+}
+
 }  // namespace lum::codec

@@ -1,0 +1,145 @@
+// Lookup tables for the decoder's Huffman codes: canonical codes (RFC 1951 section 3.2.2),
+// bit-reversed so that they match the low end of the bit buffer, indexed by a root level
+// of up to 9 bits and sub-tables of up to 7 bits for the longer codes.
+//
+// The root is built first in a scratch array; that tells how many sub-tables the longer
+// codes need, so the whole table then takes a single allocation.
+#include "codec/inflate_huffman.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace lum::codec::inflate {
+namespace {
+
+constexpr int kMaxSymbols = 288;
+
+std::uint32_t ReverseBits(std::uint32_t code, int bits) {
+  std::uint32_t r = 0;
+  for (int i = 0; i < bits; ++i) r |= ((code >> i) & 1u) << (bits - 1 - i);
+  return r;
+}
+
+// One level under construction: the largest bit count and the last symbol of each entry.
+struct Level {
+  std::uint8_t bits[1 << kRootBits];
+  std::int16_t symbol[1 << kRootBits];
+
+  void Clear(int size) {
+    std::memset(bits, 0, static_cast<std::size_t>(size));
+    std::fill(symbol, symbol + size, std::int16_t{-1});
+  }
+  // Places symbol `s`, whose code has `extra` bits beyond this level's prefix, at every
+  // entry its code covers.
+  void Place(int size, std::uint32_t start, int extra, int s) {
+    std::uint32_t step = extra >= 31 ? 0xFFFFFFFFu : (1u << extra);
+    for (std::uint32_t j = start; j < static_cast<std::uint32_t>(size); j += step) {
+      symbol[j] = static_cast<std::int16_t>(s);
+      bits[j] = std::max(bits[j], static_cast<std::uint8_t>(extra));
+      if (step >= static_cast<std::uint32_t>(size)) break;
+    }
+  }
+  std::uint32_t Entry(int j) const {
+    if (symbol[j] < 0) return kEntryEmpty;
+    return bits[j] | (static_cast<std::uint32_t>(symbol[j]) << 16);
+  }
+};
+
+}  // namespace
+
+HuffTable* BuildHuffTable(const CodecEntryTable& table, const std::uint8_t* lengths, int n) {
+  n = std::min(n, kMaxSymbols);
+  int count[kMaxCodeBits + 1] = {};
+  int longest = 0;
+  for (int i = 0; i < n; ++i) {
+    if (lengths[i] > 0) {
+      ++count[lengths[i]];
+      longest = std::max(longest, static_cast<int>(lengths[i]));
+    }
+  }
+  std::uint32_t next[kMaxCodeBits + 2] = {};
+  for (int len = 2; len <= kMaxCodeBits; ++len) next[len] = (next[len - 1] + count[len - 1]) << 1;
+
+  std::uint32_t reversed[kMaxSymbols] = {};
+  int longSymbols[kMaxSymbols];
+  int longCount = 0;
+  const int width = std::min(longest, kRootBits);
+  for (int i = 0; i < n; ++i) {
+    int len = lengths[i];
+    if (len == 0) continue;
+    // An over-subscribed set runs past 2^len codes; only the code's own bits count.
+    reversed[i] = ReverseBits(next[len]++ & ((1u << len) - 1u), len);
+    if (len > width) longSymbols[longCount++] = i;
+  }
+
+  const int rootSize = 1 << width;
+  Level root;
+  root.Clear(rootSize);
+  for (int i = 0; i < n; ++i) {
+    if (lengths[i] > 0) root.Place(rootSize, reversed[i] & (rootSize - 1u), lengths[i], i);
+  }
+
+  int total = rootSize;
+  for (int j = 0; j < rootSize; ++j) {
+    if (root.bits[j] > width) total += 1 << std::min(root.bits[j] - width, kSubBits);
+  }
+  const std::size_t bytes = sizeof(HuffTable) + static_cast<std::size_t>(total) * 4u;
+  auto* t = static_cast<HuffTable*>(table.pfnAlloc(bytes));
+  if (t == nullptr) return nullptr;
+  t->mask = static_cast<std::uint32_t>(rootSize - 1);
+  t->width = static_cast<std::uint32_t>(width);
+  t->entries = reinterpret_cast<std::uint32_t*>(t + 1);
+
+  int offset = rootSize;
+  Level sub;
+  for (int j = 0; j < rootSize; ++j) {
+    if (root.bits[j] <= width) {
+      t->entries[j] = root.Entry(j);
+      continue;
+    }
+    const int subWidth = std::min(root.bits[j] - width, kSubBits);
+    const int subSize = 1 << subWidth;
+    sub.Clear(subSize);
+    for (int k = 0; k < longCount; ++k) {
+      int s = longSymbols[k];
+      if ((reversed[s] & (rootSize - 1u)) != static_cast<std::uint32_t>(j)) continue;
+      sub.Place(subSize, (reversed[s] >> width) & (subSize - 1u), lengths[s] - width, s);
+    }
+    for (int k = 0; k < subSize; ++k) t->entries[offset + k] = sub.Entry(k);
+    t->entries[j] = static_cast<std::uint32_t>(width) | kEntrySubTable |
+                    (static_cast<std::uint32_t>(subWidth) << 8) |
+                    (static_cast<std::uint32_t>(offset) << 16);
+    offset += subSize;
+  }
+  return t;
+}
+
+void FreeHuffTable(const CodecEntryTable& table, HuffTable* t) {
+  if (t != nullptr) table.pfnFree(t);
+}
+
+DecodeResult DecodeSymbol(const HuffTable& t, std::uint64_t bits, int available, int& symbol,
+                          int& used) {
+  std::uint32_t e = t.entries[bits & t.mask];
+  int base = 0;
+  int levelWidth = static_cast<int>(t.width);
+  if (e & kEntrySubTable) {
+    base = static_cast<int>(t.width);
+    if (base > available) return DecodeResult::kNeedMore;
+    levelWidth = static_cast<int>(EntrySubWidth(e));
+    const std::uint32_t* subTable = t.entries + EntrySymbol(e);
+    e = subTable[(bits >> base) & ((1u << levelWidth) - 1u)];
+  }
+  const int left = available - base;
+  if (e & kEntryEmpty) {
+    // The pattern is unused only if all of this level's bits are real input; with fewer,
+    // the missing (zero) bits could still complete a code.
+    return left < levelWidth ? DecodeResult::kNeedMore : DecodeResult::kNoCode;
+  }
+  if (static_cast<int>(EntryBits(e)) > left) return DecodeResult::kNeedMore;
+  symbol = static_cast<int>(EntrySymbol(e));
+  used = base + static_cast<int>(EntryBits(e));
+  return DecodeResult::kSymbol;
+}
+
+}  // namespace lum::codec::inflate
