@@ -1,0 +1,45 @@
+// EntryInfo: one entry of the archive object's entry table. Directory reading fills it
+// from an archive's central directory; AddFile and AddFromFolder fill it for an entry
+// queued for writing, and the writer completes it with what it wrote.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "zip/variant.h"
+
+namespace lum::zip {
+
+struct EntryInfo {
+  // Entry path with "\" as separator; a folder entry ends in "\".
+  std::string FileName;
+  // External file attributes (Windows attribute bits in the low word; 0x10 folder).
+  std::int32_t Attributes = 0;
+  // CRC-32 of the uncompressed data. Held unsigned: it is a CRC register's final value,
+  // and the writer uses this field as the running register of the entry.
+  std::uint32_t Crc32 = 0;
+  // Uncompressed size in bytes. A negative value is a size that did not fit 31 bits.
+  std::int32_t Size = 0;
+  // Size of the stored (compressed) data in bytes; negative as for Size.
+  std::int32_t CompressedSize = 0;
+  // Entry comment.
+  std::string Comment;
+  // Last modification as an OLE Automation date (days since 1899-12-30, local time).
+  double LastModified = 0.0;
+  // Compression method: 0 stored, 8 Deflate. Read sign-extended from 16 bits.
+  std::int32_t Method = 0;
+  // Offset of the local header from the start of the archive; −1 for an entry the writer
+  // left out.
+  std::int32_t Offset = 0;
+  // General-purpose bit flags (bit 0 encrypted, bit 11 UTF-8). Sign-extended from 16 bits.
+  std::int32_t Flags = 0;
+  // The central-directory extra field, raw; empty for queued entries.
+  ByteArray Extra;
+  // Queued entries: the data source given to AddFile (a path, a copied byte array, or a
+  // stream reference). Unused for entries read from an archive.
+  Variant DataSource;
+  // Queued entries: compression level given to AddFile (−1: the archive's level).
+  std::int32_t Level = 0;
+};
+
+}  // namespace lum::zip
