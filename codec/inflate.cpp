@@ -163,12 +163,13 @@ Step Action(InflateCall& c, bool plainOnly) {
       return Step::kContinue;
 
     case kCodeLengthCode:
+      if (s.index < s.hclen && s.bitCount < 3) return Step::kNeedMore;
       while (s.index < s.hclen && s.bitCount >= 3) {
         s.codeLenLengths[table.pCodeLengthOrder[s.index]] =
             static_cast<std::uint8_t>(TakeBits(s, 3));
         ++s.index;
       }
-      if (s.index < s.hclen) return Step::kNeedMore;
+      if (s.index < s.hclen) return Step::kContinue;  // refill and go on
       FreeHuffTable(table, s.codeLen);
       s.codeLen = BuildHuffTable(table, s.codeLenLengths, 19);
       if (s.codeLen == nullptr) return Step::kFail;
