@@ -1,0 +1,99 @@
+// The update run: carries six user settings across an update, preserves PROJECTS/LastRun,
+// extracts Lumetra.zip over the application folder, starts Lumetra.exe and writes the
+// settings back.
+//
+// The run itself decides only what happens in which order. Every effect on the outside
+// world (files, the settings file, the archive engine, the window, starting a program, the
+// message box) goes through UpdateEffects, so the real program and the tests drive the same
+// sequence: fUpdater implements it with real files, the unit tests with an in-memory fake.
+//
+// Two choices go beyond the plain sequence:
+// - A setting whose number does not fit its type (a 32-bit integer, or a double for "Zoom")
+//   is reported with the message box "Overflow" and ends the run with status 1 before the
+//   package is touched and before anything is written.
+// - PROJECTS/LastRun is never lost: when it exists and cannot be copied aside, nothing is
+//   extracted and the copy/delete shuffle is skipped (the installation stays as it was, the
+//   application is still started and the settings still written); and the aside copy is
+//   deleted only once it has been copied back.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace lum::app {
+
+// The platform effects of the run. Paths are UTF-8 text formed by plain appending.
+class UpdateEffects {
+ public:
+  virtual ~UpdateEffects() = default;
+
+  // The command-line argument text, compared with the token as it is.
+  virtual std::string CommandLineText() = 0;
+  // The folder of the updater's executable, without a trailing separator except at a root.
+  virtual std::string ApplicationFolder() = 0;
+  // The separator of file-system paths ("\\" on Windows, "/" on POSIX).
+  virtual std::string PathSeparator() = 0;
+  // Creates the archive object and the INI file object (called once the token matched).
+  virtual void CreateObjects() = 0;
+
+  // True for an existing file (or one held open by the system); false for a missing path
+  // and for a folder.
+  virtual bool FileExists(const std::string& path) = 0;
+  // Reads `key` in `section` of the INI file at `path`; empty text when missing.
+  virtual std::string ReadSetting(const std::string& path, const std::string& section,
+                                  const std::string& key) = 0;
+  // Writes `key` in `section` of the INI file at `path`; false when the write failed.
+  virtual bool WriteSetting(const std::string& path, const std::string& section,
+                            const std::string& key, const std::string& value) = 0;
+  // Copies a file, replacing an existing destination. False on failure.
+  virtual bool CopyFile(const std::string& source, const std::string& destination) = 0;
+  // Deletes a file. False on failure.
+  virtual bool DeleteFile(const std::string& path) = 0;
+
+  // Repaints the window at once.
+  virtual void RepaintWindow() = 0;
+  // The archive object's OpenArchive and Extract (every entry, no password).
+  virtual bool OpenArchive(const std::string& archiveFile) = 0;
+  virtual bool Extract(const std::string& targetFolder) = 0;
+  // Starts `file` with the verb "open", owned by the window, shown in its current size and
+  // position; does not wait and reports nothing.
+  virtual void StartApplication(const std::string& file) = 0;
+  // Shows a message box with a critical-error icon, one OK button and the caption "Updater",
+  // and waits until it is closed.
+  virtual void ShowError(const std::string& text) = 0;
+};
+
+// The settings the run carries across the update, with their values before the run.
+struct CarriedSettings {
+  double m_dZoom = 0;
+  std::int32_t m_lSoundEnabled = 0;
+  std::int32_t m_lLockImageZoom = 0;
+  std::int32_t m_lResizeMode = 0;
+  std::int32_t m_lResizeValue = 0;
+  std::int32_t m_lPrefixMode = 0;
+};
+
+class UpdateRun {
+ public:
+  static constexpr const char* kToken = "TOVLEX";
+
+  explicit UpdateRun(UpdateEffects& effects) : m_effects(effects) {}
+
+  // Performs the whole run and returns the program's exit status: 0 on every path (a wrong
+  // token, a missing package, any failure of a file step) except a setting that overflows
+  // its type, which gives 1.
+  int Run();
+
+  // The settings as read (or as they stayed when Settings.ini was missing).
+  const CarriedSettings& Settings() const { return m_settings; }
+
+ private:
+  bool ReadSettings(const std::string& iniPath);
+  void ApplyPackage(const std::string& folder, const std::string& sep, const std::string& package);
+  void WriteSettings(const std::string& iniPath);
+
+  UpdateEffects& m_effects;
+  CarriedSettings m_settings;
+};
+
+}  // namespace lum::app
