@@ -1,0 +1,71 @@
+// Folder searches with a mask: FindFirstFileW / FindNextFileW / FindClose.
+//
+// The mask is the last component of the search path: "*" any run of characters, "?" one
+// character, and "*.*" every name. A search path without a wildcard finds the file or folder
+// itself. POSIX lists the folder with opendir/readdir and takes each record from lstat;
+// matching is case-sensitive there, and the records come sorted by name (byte order) so
+// that walks are repeatable. "." and ".." are reported as Windows reports them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/time.h"
+
+namespace lum::platform {
+
+// File attribute bits (FILE_ATTRIBUTE_*).
+inline constexpr std::uint32_t kAttributeReadOnly = 0x01;
+inline constexpr std::uint32_t kAttributeHidden = 0x02;
+inline constexpr std::uint32_t kAttributeSystem = 0x04;
+inline constexpr std::uint32_t kAttributeVolumeLabel = 0x08;
+inline constexpr std::uint32_t kAttributeDirectory = 0x10;
+inline constexpr std::uint32_t kAttributeArchive = 0x20;
+inline constexpr std::uint32_t kAttributeNormal = 0x80;
+inline constexpr std::uint32_t kAttributeReparsePoint = 0x400;
+
+// WIN32_FIND_DATAW with UTF-8 names. POSIX: attributes 0x10 for folders, 0x20 for anything
+// else, plus 0x01 when the caller may not write it and 0x400 for a symbolic link (which is
+// never reported as a folder, so walks do not follow links); CreationTime is the status
+// change time; ShortName is empty.
+struct FindData {
+  std::uint32_t Attributes = 0;
+  FileTime CreationTime;
+  FileTime LastAccessTime;
+  FileTime LastWriteTime;
+  std::uint32_t SizeHigh = 0;
+  std::uint32_t SizeLow = 0;
+  std::string Name;
+  std::string ShortName;
+};
+
+// An open search. Move-only; the destructor closes it (FindClose).
+class FindHandle {
+ public:
+  FindHandle() = default;
+  ~FindHandle();
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+  FindHandle(FindHandle&& other) noexcept;
+  FindHandle& operator=(FindHandle&& other) noexcept;
+
+  bool IsValid() const { return m_impl != nullptr; }
+  explicit operator bool() const { return IsValid(); }
+  void Close();
+
+  struct Impl;  // the platform's search state
+
+ private:
+  friend FindHandle FindFirst(const std::string&, FindData&);
+  friend bool FindNext(FindHandle&, FindData&);
+  Impl* m_impl = nullptr;
+};
+
+// Starts a search for `pathAndMask` (UTF-8) and stores the first record. On failure the
+// handle is invalid and the last error says why: 2 when nothing matches, 3 when the folder
+// does not exist, or another code.
+FindHandle FindFirst(const std::string& pathAndMask, FindData& first);
+// Stores the next record; false with last error 18 (no more files) at the end.
+bool FindNext(FindHandle& search, FindData& next);
+
+}  // namespace lum::platform

@@ -1,0 +1,52 @@
+// Files and folders by path: attributes, folder creation, deletion, copying, last-write time.
+// All paths are UTF-8; failures return false (or 0xFFFFFFFF) and set the last-error code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/time.h"
+
+namespace lum::platform {
+
+// The separator of file-system paths: "\" on Windows, "/" on POSIX.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+// True for a separator of file-system paths: "\" and "/" on Windows (both are accepted by its
+// file API), "/" alone on POSIX (where "\" is an ordinary character of a file name).
+constexpr bool IsPathSeparator(char c) {
+  return c == kPathSeparator || c == '/';
+}
+
+// GetFileAttributesW's failure value.
+inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+
+// The attributes of `path` (see find.h for the bits), or 0xFFFFFFFF when it does not exist
+// or cannot be examined. POSIX uses stat, so a link reports what it points to.
+std::uint32_t FileAttributesOf(const std::string& path);
+
+// Creates one folder (CreateDirectoryW; POSIX mode 0777 less the umask). Fails with 183
+// when something of that name exists, 3 when the parent folder is missing.
+bool MakeDirectory(const std::string& path);
+
+// Deletes a file (DeleteFileW). Fails with 2 when it is missing, 5 for a folder.
+bool RemoveFile(const std::string& path);
+
+// Copies a file with its contents, last-write time and read-only attribute (CopyFileW).
+// With failIfExists an existing target fails with 80; otherwise it is replaced. Copying a
+// file onto itself fails with 32 and leaves it untouched. A partly written target is
+// deleted when the copy fails.
+bool CopyFileTo(const std::string& source, const std::string& target, bool failIfExists);
+
+// Sets the last-write time of a file or folder (SetFileTime with the last-write time only).
+bool SetLastWriteTime(const std::string& path, const FileTime& utc);
+
+// Sets the attributes of a file or folder (SetFileAttributesW). POSIX applies only the
+// read-only bit: set, it removes every write permission; clear, it gives the owner write
+// permission back.
+bool SetAttributesOf(const std::string& path, std::uint32_t attributes);
+
+}  // namespace lum::platform

@@ -1,0 +1,173 @@
+// Folder searches on POSIX: the folder is listed with opendir/readdir, names are matched
+// against the mask with the Windows wildcard rules, and each match is described by lstat.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <vector>
+
+#include "platform/error_code.h"
+#include "platform/find.h"
+#include "platform/posix/errno_map.h"
+#include "platform/posix/stat_util.h"
+
+namespace lum::platform {
+
+struct FindHandle::Impl {
+  std::vector<FindData> records;
+  std::size_t next = 0;
+};
+
+namespace posix {
+
+std::uint32_t AttributesFromStat(const std::string& path, const struct stat& st) {
+  std::uint32_t attributes = S_ISDIR(st.st_mode) ? kAttributeDirectory : kAttributeArchive;
+  if (S_ISLNK(st.st_mode)) attributes |= kAttributeReparsePoint;
+  if (::access(path.c_str(), W_OK) != 0 && errno != ENOENT) attributes |= kAttributeReadOnly;
+  return attributes;
+}
+
+void FillFindData(const std::string& path, const struct stat& st, FindData& data) {
+  data.Attributes = AttributesFromStat(path, st);
+  data.CreationTime = FileTimeFromTimespec(st.st_ctim);
+  data.LastAccessTime = FileTimeFromTimespec(st.st_atim);
+  data.LastWriteTime = FileTimeFromTimespec(st.st_mtim);
+  const auto size = S_ISDIR(st.st_mode) ? 0ull : static_cast<unsigned long long>(st.st_size);
+  data.SizeHigh = static_cast<std::uint32_t>(size >> 32);
+  data.SizeLow = static_cast<std::uint32_t>(size);
+  data.ShortName.clear();
+}
+
+}  // namespace posix
+
+namespace {
+
+bool HasWildcard(const std::string& s) {
+  return s.find_first_of("*?") != std::string::npos;
+}
+
+// "*" any run, "?" one byte-sequence character; iterative with one backtrack point.
+bool MaskMatches(const std::string& name, const std::string& mask) {
+  if (mask == "*.*" || mask == "*") return true;
+  std::size_t n = 0, m = 0, starM = std::string::npos, starN = 0;
+  auto charLen = [](unsigned char c) {
+    return c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+  };
+  while (n < name.size()) {
+    if (m < mask.size() && mask[m] == '*') {
+      starM = m++;
+      starN = n;
+    } else if (m < mask.size() && mask[m] == '?') {
+      n += std::min<std::size_t>(charLen(name[n]), name.size() - n);
+      ++m;
+    } else if (m < mask.size() && mask[m] == name[n]) {
+      ++n;
+      ++m;
+    } else if (starM != std::string::npos) {
+      m = starM + 1;
+      starN += std::min<std::size_t>(charLen(name[starN]), name.size() - starN);
+      n = starN;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && mask[m] == '*') ++m;
+  return m == mask.size();
+}
+
+}  // namespace
+
+FindHandle::~FindHandle() {
+  Close();
+}
+FindHandle::FindHandle(FindHandle&& other) noexcept : m_impl(other.m_impl) {
+  other.m_impl = nullptr;
+}
+FindHandle& FindHandle::operator=(FindHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_impl = other.m_impl;
+    other.m_impl = nullptr;
+  }
+  return *this;
+}
+void FindHandle::Close() {
+  delete m_impl;
+  m_impl = nullptr;
+}
+
+FindHandle FindFirst(const std::string& pathAndMask, FindData& first) {
+  first = FindData();
+  const auto slash = pathAndMask.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string()
+                             : slash == 0               ? std::string("/")
+                                                        : pathAndMask.substr(0, slash);
+  const std::string mask = slash == std::string::npos ? pathAndMask : pathAndMask.substr(slash + 1);
+  auto impl = std::make_unique<FindHandle::Impl>();
+  if (mask.empty()) {
+    SetLastErrorCode(kErrorFileNotFound);
+    return FindHandle();
+  }
+  if (!HasWildcard(mask)) {
+    // No wildcard: the search finds the file or folder itself.
+    struct stat st;
+    if (::lstat(pathAndMask.c_str(), &st) != 0) {
+      posix::SetPathError(errno, pathAndMask);
+      return FindHandle();
+    }
+    FindData data;
+    posix::FillFindData(pathAndMask, st, data);
+    data.Name = mask;
+    impl->records.push_back(std::move(data));
+  } else {
+    const std::string listed = folder.empty() ? std::string(".") : folder;
+    DIR* dir = ::opendir(listed.c_str());
+    if (!dir) {
+      const int err = errno;
+      SetLastErrorCode(err == ENOENT || err == ENOTDIR ? kErrorPathNotFound
+                                                       : posix::CodeFromErrno(err));
+      return FindHandle();
+    }
+    while (dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (!MaskMatches(name, mask)) continue;
+      const std::string full = listed == "/" ? "/" + name : listed + "/" + name;
+      struct stat st;
+      if (::lstat(full.c_str(), &st) != 0) continue;  // gone since it was listed
+      FindData data;
+      posix::FillFindData(full, st, data);
+      data.Name = name;
+      impl->records.push_back(std::move(data));
+    }
+    ::closedir(dir);
+    std::sort(impl->records.begin(), impl->records.end(),
+              [](const FindData& a, const FindData& b) { return a.Name < b.Name; });
+    if (impl->records.empty()) {
+      SetLastErrorCode(kErrorFileNotFound);
+      return FindHandle();
+    }
+  }
+  FindHandle handle;
+  handle.m_impl = impl.release();
+  first = handle.m_impl->records[0];
+  handle.m_impl->next = 1;
+  return handle;
+}
+
+bool FindNext(FindHandle& search, FindData& next) {
+  if (!search.m_impl) {
+    SetLastErrorCode(kErrorInvalidHandle);
+    return false;
+  }
+  if (search.m_impl->next >= search.m_impl->records.size()) {
+    SetLastErrorCode(kErrorNoMoreFiles);
+    return false;
+  }
+  next = search.m_impl->records[search.m_impl->next++];
+  return true;
+}
+
+}  // namespace lum::platform

@@ -1,0 +1,169 @@
+// Files and folders by path on POSIX.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/error_code.h"
+#include "platform/fs.h"
+#include "platform/posix/errno_map.h"
+#include "platform/posix/stat_util.h"
+
+namespace lum::platform {
+
+std::uint32_t FileAttributesOf(const std::string& path) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+    if (path.empty())
+      SetLastErrorCode(kErrorPathNotFound);
+    else
+      posix::SetPathError(errno, path);
+    return kInvalidFileAttributes;
+  }
+  return posix::AttributesFromStat(path, st) & ~kAttributeReparsePoint;
+}
+
+bool MakeDirectory(const std::string& path) {
+  if (path.empty()) {
+    SetLastErrorCode(kErrorPathNotFound);
+    return false;
+  }
+  if (::mkdir(path.c_str(), 0777) != 0) {
+    const int err = errno;
+    if (err == EEXIST)
+      SetLastErrorCode(kErrorAlreadyExists);
+    else
+      posix::SetPathError(err, path);
+    return false;
+  }
+  return true;
+}
+
+bool RemoveFile(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    SetLastErrorCode(kErrorAccessDenied);
+    return false;
+  }
+  if (::unlink(path.c_str()) != 0) {
+    posix::SetPathError(errno, path);
+    return false;
+  }
+  return true;
+}
+
+bool CopyFileTo(const std::string& source, const std::string& target, bool failIfExists) {
+  int in;
+  do {
+    in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (in < 0 && errno == EINTR);
+  if (in < 0) {
+    posix::SetPathError(errno, source);
+    return false;
+  }
+  struct stat srcStat;
+  if (::fstat(in, &srcStat) != 0 || S_ISDIR(srcStat.st_mode)) {
+    ::close(in);
+    SetLastErrorCode(kErrorAccessDenied);
+    return false;
+  }
+  struct stat dstStat;
+  if (::stat(target.c_str(), &dstStat) == 0) {
+    if (dstStat.st_dev == srcStat.st_dev && dstStat.st_ino == srcStat.st_ino) {
+      // Truncating the target would destroy the source; Windows refuses with a sharing
+      // violation because the source is open.
+      ::close(in);
+      SetLastErrorCode(kErrorSharingViolation);
+      return false;
+    }
+    if (S_ISDIR(dstStat.st_mode)) {
+      ::close(in);
+      SetLastErrorCode(kErrorAccessDenied);
+      return false;
+    }
+  }
+  const int oflags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
+  int out;
+  do {
+    out = ::open(target.c_str(), oflags, srcStat.st_mode & 0777);
+  } while (out < 0 && errno == EINTR);
+  if (out < 0) {
+    const int err = errno;
+    ::close(in);
+    posix::SetPathError(err, target);
+    return false;
+  }
+  std::vector<unsigned char> buffer(65536);
+  int failure = 0;
+  for (;;) {
+    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      failure = errno;
+      break;
+    }
+    if (n == 0) break;
+    ssize_t done = 0;
+    while (done < n) {
+      ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        failure = errno;
+        break;
+      }
+      done += w;
+    }
+    if (failure) break;
+  }
+  if (!failure) {
+    // CopyFile keeps the last-write time and the attributes.
+    const timespec times[2] = {srcStat.st_atim, srcStat.st_mtim};
+    ::futimens(out, times);
+    ::fchmod(out, srcStat.st_mode & 07777);
+  }
+  if (::close(out) != 0 && !failure) failure = errno;
+  ::close(in);
+  if (failure) {
+    ::unlink(target.c_str());
+    posix::SetErrnoError(failure);
+    return false;
+  }
+  return true;
+}
+
+bool SetLastWriteTime(const std::string& path, const FileTime& utc) {
+  const long long ticks = static_cast<long long>(utc.Ticks);
+  const long long seconds = ticks / 10000000LL - posix::kEpochDelta1601;
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(seconds);
+  times[1].tv_nsec = static_cast<long>(ticks % 10000000LL * 100);
+  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+    posix::SetPathError(errno, path);
+    return false;
+  }
+  return true;
+}
+
+bool SetAttributesOf(const std::string& path, std::uint32_t attributes) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    posix::SetPathError(errno, path);
+    return false;
+  }
+  mode_t mode = st.st_mode & 07777;
+  if (attributes & kAttributeReadOnly)
+    mode &= ~static_cast<mode_t>(0222);
+  else
+    mode |= S_IWUSR;
+  if (mode != (st.st_mode & 07777) && ::chmod(path.c_str(), mode) != 0) {
+    posix::SetErrnoError(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace lum::platform
