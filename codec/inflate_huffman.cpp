@@ -122,20 +122,17 @@ DecodeResult DecodeSymbol(const HuffTable& t, std::uint64_t bits, int available,
                           int& used) {
   std::uint32_t e = t.entries[bits & t.mask];
   int base = 0;
-  int levelWidth = static_cast<int>(t.width);
   if (e & kEntrySubTable) {
     base = static_cast<int>(t.width);
     if (base > available) return DecodeResult::kNeedMore;
-    levelWidth = static_cast<int>(EntrySubWidth(e));
     const std::uint32_t* subTable = t.entries + EntrySymbol(e);
-    e = subTable[(bits >> base) & ((1u << levelWidth) - 1u)];
+    e = subTable[(bits >> base) & ((1u << EntrySubWidth(e)) - 1u)];
   }
   const int left = available - base;
-  if (e & kEntryEmpty) {
-    // The pattern is unused only if all of this level's bits are real input; with fewer,
-    // the missing (zero) bits could still complete a code.
-    return left < levelWidth ? DecodeResult::kNeedMore : DecodeResult::kNoCode;
-  }
+  // An unused pattern fails even when some of its bits are the zeros above the input: the
+  // canonical order hands out codes from the smallest pattern up, so if the zero completion
+  // has no code, no completion has.
+  if (e & kEntryEmpty) return DecodeResult::kNoCode;
   if (static_cast<int>(EntryBits(e)) > left) return DecodeResult::kNeedMore;
   symbol = static_cast<int>(EntrySymbol(e));
   used = base + static_cast<int>(EntryBits(e));

@@ -58,8 +58,8 @@ enum class DecodeResult { kSymbol, kNeedMore, kNoCode };
 
 // Decodes one symbol from the low end of `bits`, of which `available` are valid. On
 // kSymbol `symbol` holds it and `used` the number of bits it took; nothing is consumed
-// here. kNeedMore: the bits so far are a prefix of a code, or too few to tell whether the
-// pattern has a code at all. kNoCode: the pattern is unused by this code set.
+// here. kNeedMore: the bits so far are a prefix of a longer code. kNoCode: the pattern,
+// completed with zeros where bits are missing, has no code in this set.
 DecodeResult DecodeSymbol(const HuffTable& t, std::uint64_t bits, int available, int& symbol,
                           int& used);
 
