@@ -1,0 +1,69 @@
+// Files and standard handles on Windows: the file API itself.
+#include <windows.h>
+
+#include "platform/file.h"
+#include "platform/win32/wide.h"
+
+namespace lum::platform {
+namespace {
+
+HANDLE Native(const FileHandle& file) {
+  return reinterpret_cast<HANDLE>(file.Native());
+}
+
+}  // namespace
+
+void FileHandle::Close() {
+  if (m_native != kInvalid) {
+    ::CloseHandle(reinterpret_cast<HANDLE>(m_native));
+    m_native = kInvalid;
+  }
+}
+
+FileHandle CreateFileHandle(const std::string& path, std::uint32_t access, std::uint32_t shareMode,
+                            std::uint32_t disposition, std::uint32_t flags) {
+  HANDLE h = ::CreateFileW(win32::Widen(path).c_str(), access, shareMode, nullptr, disposition,
+                           flags, nullptr);
+  return FileHandle::FromNative(reinterpret_cast<std::intptr_t>(h));
+}
+
+FileHandle OpenStdHandle(std::int32_t which) {
+  HANDLE h = ::GetStdHandle(static_cast<DWORD>(which));
+  if (h == INVALID_HANDLE_VALUE) return FileHandle();
+  if (h == nullptr) {
+    // A program without a console has no such stream.
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return FileHandle();
+  }
+  HANDLE copy = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), h, ::GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+    return FileHandle();
+  }
+  return FileHandle::FromNative(reinterpret_cast<std::intptr_t>(copy));
+}
+
+bool FileRead(const FileHandle& file, void* destination, std::uint32_t size, std::uint32_t* read) {
+  DWORD n = 0;
+  const BOOL ok = ::ReadFile(Native(file), destination, size, &n, nullptr);
+  *read = n;
+  return ok != FALSE;
+}
+
+bool FileWrite(const FileHandle& file, const void* source, std::uint32_t size,
+               std::uint32_t* written) {
+  DWORD n = 0;
+  const BOOL ok = ::WriteFile(Native(file), source, size, &n, nullptr);
+  *written = n;
+  return ok != FALSE;
+}
+
+std::uint32_t FileSeek(const FileHandle& file, std::int32_t distance, std::uint32_t method) {
+  return ::SetFilePointer(Native(file), distance, nullptr, method);
+}
+
+bool FileSetEnd(const FileHandle& file) {
+  return ::SetEndOfFile(Native(file)) != FALSE;
+}
+
+}  // namespace lum::platform

@@ -1,0 +1,77 @@
+// Folder searches on Windows: FindFirstFileW / FindNextFileW / FindClose.
+#include <windows.h>
+
+#include "platform/find.h"
+#include "platform/win32/wide.h"
+
+namespace lum::platform {
+
+struct FindHandle::Impl {
+  HANDLE search;
+};
+
+namespace {
+
+FileTime FromFiletime(const FILETIME& ft) {
+  return FileTime::FromParts(ft.dwLowDateTime, ft.dwHighDateTime);
+}
+
+void Convert(const WIN32_FIND_DATAW& w, FindData& out) {
+  out.Attributes = w.dwFileAttributes;
+  out.CreationTime = FromFiletime(w.ftCreationTime);
+  out.LastAccessTime = FromFiletime(w.ftLastAccessTime);
+  out.LastWriteTime = FromFiletime(w.ftLastWriteTime);
+  out.SizeHigh = w.nFileSizeHigh;
+  out.SizeLow = w.nFileSizeLow;
+  // Both names end at their first NUL character.
+  out.Name = win32::Narrow(w.cFileName, ::wcsnlen(w.cFileName, MAX_PATH));
+  out.ShortName = win32::Narrow(w.cAlternateFileName, ::wcsnlen(w.cAlternateFileName, 14));
+}
+
+}  // namespace
+
+FindHandle::~FindHandle() {
+  Close();
+}
+FindHandle::FindHandle(FindHandle&& other) noexcept : m_impl(other.m_impl) {
+  other.m_impl = nullptr;
+}
+FindHandle& FindHandle::operator=(FindHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_impl = other.m_impl;
+    other.m_impl = nullptr;
+  }
+  return *this;
+}
+void FindHandle::Close() {
+  if (m_impl) {
+    ::FindClose(m_impl->search);
+    delete m_impl;
+    m_impl = nullptr;
+  }
+}
+
+FindHandle FindFirst(const std::string& pathAndMask, FindData& first) {
+  first = FindData();
+  WIN32_FIND_DATAW w;
+  HANDLE h = ::FindFirstFileW(win32::Widen(pathAndMask).c_str(), &w);
+  if (h == INVALID_HANDLE_VALUE) return FindHandle();
+  FindHandle handle;
+  handle.m_impl = new FindHandle::Impl{h};
+  Convert(w, first);
+  return handle;
+}
+
+bool FindNext(FindHandle& search, FindData& next) {
+  if (!search.m_impl) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  WIN32_FIND_DATAW w;
+  if (!::FindNextFileW(search.m_impl->search, &w)) return false;
+  Convert(w, next);
+  return true;
+}
+
+}  // namespace lum::platform
