@@ -8,9 +8,9 @@ namespace lum::codec {
 
 void pvCodecInit(CodecEntryTable& uTable, Crc32Table& crcTable) {
   uTable = CodecEntryTable{};
-  uTable.pfnDeflateCreate = nullptr;  // the encoder fills slots 0–2
-  uTable.pfnDeflateDestroy = nullptr;
-  uTable.pfnDeflate = nullptr;
+  uTable.pfnDeflateCreate = &DeflateCreate;
+  uTable.pfnDeflateDestroy = &DeflateDestroy;
+  uTable.pfnDeflate = &Deflate;
   uTable.pfnInflateCreate = &InflateCreate;
   uTable.pfnInflateDestroy = &InflateDestroy;
   uTable.pfnInflate = &Inflate;
