@@ -1,0 +1,232 @@
+// Private-profile files on POSIX: the contract of the Windows functions over a ProfileDocument.
+//
+// Every call reads the whole file; nothing is cached between calls. A write builds the new file
+// beside the old one and renames it over it, so a crash in the middle leaves either the old or the
+// new file, never half of one. A file that exists but cannot be read is never replaced (its
+// contents would be lost), and a file without any write permission counts as read-only, as the
+// read-only attribute does on Windows.
+#include "platform/profile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+#include "platform/posix/profile_document.h"
+#include "platform/profile_check.h"
+
+namespace lum::platform {
+
+namespace {
+
+using detail::ProfileDocument;
+
+class Fd {
+ public:
+  explicit Fd(int fd) : m_fd(fd) {}
+  ~Fd() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+  Fd& operator=(Fd&&) = delete;
+  int get() const { return m_fd; }
+  // Closes now and reports whether the close succeeded.
+  bool Close() { return ::close(std::exchange(m_fd, -1)) == 0; }
+
+ private:
+  int m_fd;
+};
+
+// The file's bytes; an empty optional with errno set when it cannot be read. A missing file (or
+// a missing folder on its path) reads as empty with `missing` set.
+std::optional<std::string> ReadWhole(const char* path, bool& missing) {
+  missing = false;
+  Fd fd(::open(path, O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      missing = true;
+      return std::string();
+    }
+    return std::nullopt;
+  }
+  struct stat info{};
+  if (::fstat(fd.get(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    return std::nullopt;
+  }
+  std::string bytes;
+  char chunk[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
+    if (got == 0) return bytes;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    bytes.append(chunk, static_cast<std::size_t>(got));
+  }
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+// Replaces the file at `path` with `bytes`: write a new file beside it, flush it, rename it over.
+bool ReplaceFile(const char* path, const std::string& bytes) {
+  // Write beside the real file when `path` is a symbolic link, so the link stays a link.
+  std::string target = path;
+  if (char* real = ::realpath(path, nullptr)) {
+    target = real;
+    std::free(real);
+  }
+  mode_t mode = 0666;
+  struct stat info{};
+  const bool exists = ::stat(target.c_str(), &info) == 0;
+  if (exists) mode = info.st_mode & 07777;
+
+  static std::atomic<unsigned> counter{0};
+  const std::string temporary = target + ".tmp" + std::to_string(::getpid()) + "-" +
+                                std::to_string(counter.fetch_add(1));
+  Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  if (fd.get() < 0) return false;
+  bool ok = (!exists || ::fchmod(fd.get(), mode) == 0) && WriteAll(fd.get(), bytes) &&
+            ::fsync(fd.get()) == 0;
+  ok = fd.Close() && ok;
+  if (ok && ::rename(temporary.c_str(), target.c_str()) == 0) return true;
+  const int error = errno;
+  ::unlink(temporary.c_str());
+  errno = error;
+  return false;
+}
+
+bool IsReadOnly(const char* path) {
+  struct stat info{};
+  if (::stat(path, &info) != 0) return false;
+  return (info.st_mode & 0222) == 0 || ::access(path, W_OK) != 0;
+}
+
+// A default as the Windows functions use it: trailing blanks dropped, then one pair of matching
+// quotes around it.
+std::string DefaultText(const char* defaultText) {
+  if (!defaultText) return {};
+  std::string_view text = defaultText;
+  text = text.substr(0, text.find_last_not_of(" \t\v\f") + 1);
+  if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
+      text.back() == text.front()) {
+    text = text.substr(1, text.size() - 2);
+  }
+  return std::string(text);
+}
+
+std::uint32_t CopyText(const std::string& text, char* buffer, std::uint32_t size) {
+  const std::size_t count = std::min<std::size_t>(text.size(), size - 1);
+  std::memcpy(buffer, text.data(), count);
+  buffer[count] = '\0';
+  return static_cast<std::uint32_t>(count);
+}
+
+// Names each followed by a NUL, one more NUL at the end; when they do not fit, the last name that
+// fits in part is cut and followed by two NULs, and the count is size - 2.
+std::uint32_t CopyList(const std::vector<std::string>& names, char* buffer, std::uint32_t size) {
+  std::string joined;
+  for (const auto& name : names) joined.append(name).push_back('\0');
+  if (joined.size() + 1 <= size) {
+    std::memcpy(buffer, joined.data(), joined.size());
+    buffer[joined.size()] = '\0';
+    return static_cast<std::uint32_t>(joined.size());
+  }
+  if (size < 2) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  std::memcpy(buffer, joined.data(), size - 2);
+  buffer[size - 2] = '\0';
+  buffer[size - 1] = '\0';
+  return size - 2;
+}
+
+}  // namespace
+
+std::uint32_t ProfileGetString(const char* section, const char* key, const char* defaultText,
+                               char* buffer, std::uint32_t size, const char* path) {
+  if (!buffer || size == 0) return 0;
+  bool missing = false;
+  // An unreadable file reads like a missing one: every read has a result, the default.
+  const std::optional<std::string> bytes = path ? ReadWhole(path, missing) : std::nullopt;
+  const ProfileDocument document(bytes.value_or(std::string()));
+
+  if (!section) return CopyList(document.SectionNames(), buffer, size);
+  if (!key) {
+    const auto names = document.KeyNames(section);
+    if (!names || names->empty()) return CopyText(DefaultText(defaultText), buffer, size);
+    return CopyList(*names, buffer, size);
+  }
+  const auto value = document.Find(section, key);
+  return CopyText(value ? *value : DefaultText(defaultText), buffer, size);
+}
+
+std::int32_t ProfileWriteString(const char* section, const char* key, const char* text,
+                                const char* path) {
+  if (!section) {
+    // All three absent asks to flush cached files; nothing is cached here.
+    if (!key && !text) return 1;
+    errno = EINVAL;
+    return 0;
+  }
+  if (!path || !detail::ProfileWriteIsStorable(section, key, text)) {
+    errno = EINVAL;
+    return 0;
+  }
+  bool missing = false;
+  std::optional<std::string> bytes = ReadWhole(path, missing);
+  if (!bytes) return 0;
+  ProfileDocument document(std::move(*bytes));
+  if (!key || !text) {
+    // Removing what is not there succeeds and leaves the file (or its absence) alone.
+    const bool removed = key ? document.RemoveKey(section, key) : document.RemoveSection(section);
+    if (!removed) return 1;
+  } else {
+    document.Set(section, key, text);
+  }
+  if (!missing && IsReadOnly(path)) {
+    errno = EACCES;
+    return 0;
+  }
+  return ReplaceFile(path, document.Bytes()) ? 1 : 0;
+}
+
+std::string ProfileTextFromUtf8(std::string_view utf8) { return std::string(utf8); }
+
+std::string ProfileTextToUtf8(std::string_view ansi) {
+  // Drop a character that a buffer limit cut after its first bytes.
+  std::size_t lead = ansi.size();
+  std::size_t back = 0;
+  while (lead > 0 && back < 4 && (static_cast<unsigned char>(ansi[lead - 1]) & 0xC0) == 0x80) {
+    --lead;
+    ++back;
+  }
+  if (lead > 0) {
+    const auto c = static_cast<unsigned char>(ansi[lead - 1]);
+    const std::size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (c >= 0xC0 && back + 1 < need) return std::string(ansi.substr(0, lead - 1));
+  }
+  return std::string(ansi);
+}
+
+}  // namespace lum::platform
