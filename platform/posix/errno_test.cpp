@@ -1,0 +1,68 @@
+// POSIX: errno values as Windows codes, their texts, and pipes behaving as Windows reports
+// them (reading a closed pipe is the end of the data; writing to one is error 109, never a
+// SIGPIPE that ends the process).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/error_code.h"
+#include "platform/error_text.h"
+#include "platform/file.h"
+#include "platform/posix/errno_map.h"
+
+namespace lum::platform {
+namespace {
+
+TEST(ErrnoMapTest, KnownValuesMapAndOthersPassThroughMarked) {
+  EXPECT_EQ(posix::CodeFromErrno(ENOENT), 2u);
+  EXPECT_EQ(posix::CodeFromErrno(ENOTDIR), 3u);
+  EXPECT_EQ(posix::CodeFromErrno(EACCES), 5u);
+  EXPECT_EQ(posix::CodeFromErrno(EISDIR), 5u);
+  EXPECT_EQ(posix::CodeFromErrno(EEXIST), 80u);
+  EXPECT_EQ(posix::CodeFromErrno(EPIPE), 109u);
+  EXPECT_EQ(posix::CodeFromErrno(ENOSPC), 112u);
+  EXPECT_EQ(posix::CodeFromErrno(ENOTSOCK), kErrnoCodeFlag | ENOTSOCK);
+
+  EXPECT_EQ(SystemErrorText(2), std::strerror(ENOENT));
+  EXPECT_EQ(SystemErrorText(109), std::strerror(EPIPE));
+  EXPECT_EQ(SystemErrorText(183), std::strerror(EEXIST));
+  EXPECT_EQ(SystemErrorText(kErrnoCodeFlag | ENOTSOCK), std::strerror(ENOTSOCK));
+  EXPECT_EQ(SystemErrorText(32), std::strerror(ETXTBSY));
+}
+
+TEST(PipeTest, ReadingAClosedPipeIsTheEnd) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::write(fds[1], "ab", 2), 2);
+  ::close(fds[1]);
+  FileHandle reader = FileHandle::FromNative(fds[0]);
+  char buf[8];
+  std::uint32_t n = 0;
+  ASSERT_TRUE(FileRead(reader, buf, sizeof buf, &n));
+  EXPECT_EQ(n, 2u);
+  ASSERT_TRUE(FileRead(reader, buf, sizeof buf, &n));
+  EXPECT_EQ(n, 0u);
+}
+
+TEST(PipeTest, WritingToAPipeWithoutReaderFailsWith109) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);
+  FileHandle writer = FileHandle::FromNative(fds[1]);
+  std::uint32_t n = 5;
+  EXPECT_FALSE(FileWrite(writer, "data", 4, &n));  // the process is still alive
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(GetLastErrorCode(), kErrorBrokenPipe);
+}
+
+TEST(StdHandleTest, ClosingTheCopyKeepsDescriptorOneOpen) {
+  { FileHandle out = OpenStdHandle(kStdOutputHandle); }
+  EXPECT_NE(::fcntl(1, F_GETFD), -1);
+}
+
+}  // namespace
+}  // namespace lum::platform
