@@ -129,6 +129,7 @@ void Run() {
 }
 
 }  // namespace
-}  // namespace lum::bench
 
-LUM_BENCH_GROUP("inflate", lum::bench::Run);
+LUM_BENCH_GROUP("inflate", Run);
+
+}  // namespace lum::bench

@@ -3,9 +3,9 @@
 //
 // The loop runs only while at least kFastInputMargin bytes of input remain, so the 64-bit
 // bit buffer can be refilled by one unaligned 8-byte load (leaving 56–63 valid bits) and
-// every decision is made on real input bits: one iteration needs at most two literal codes
-// (30 bits) or a length code, its extra bits, a distance code and its extra bits
-// (15 + 5 + 15 + 13 bits, with one more refill before the distance). The state machine would
+// every decision is made on real input bits: one iteration needs at most three literal codes
+// (45 bits) or up to two literals, a length code and its extra bits (50 bits), then one more
+// refill before the distance code and its extra bits (15 + 13 bits). The state machine would
 // make the same decisions on the same bits in the same call, so the two cannot disagree
 // about output or failure.
 //
@@ -23,9 +23,9 @@ namespace lum::codec::inflate {
 namespace {
 
 constexpr std::int32_t kMaxMatch = 258;
-// Output room kept free at the top of an iteration: a literal, a whole match and the
-// over-copy of the last 8-byte step.
-constexpr std::int32_t kOutMargin = 1 + kMaxMatch + 16;
+// Output room kept free at the top of an iteration: two literals, a whole match and the
+// over-copy of up to 15 bytes past its end.
+constexpr std::int32_t kOutMargin = 2 + kMaxMatch + 16;
 
 inline std::uint64_t Load64(const std::uint8_t* p) {
   std::uint64_t v;
@@ -93,7 +93,13 @@ Step FastDecode(InflateCall& c) {
       sym = EntrySymbol(e);
       if (sym < 256) {
         *out++ = static_cast<std::uint8_t>(sym);
-        continue;
+        e = DecodeEntry(lit, bits, count);  // 30 bits used so far: a third code still fits
+        if (e & kEntryEmpty) return Step::kFail;
+        sym = EntrySymbol(e);
+        if (sym < 256) {
+          *out++ = static_cast<std::uint8_t>(sym);
+          continue;
+        }
       }
     }
     if (sym == 256) {
@@ -136,11 +142,15 @@ Step FastDecode(InflateCall& c) {
     } else if (distance >= 8) {
       const std::uint8_t* src = out - distance;
       std::uint8_t* const end = out + length;
-      do {
+      std::memcpy(out, src, 8);  // most matches are short: two words without a test
+      std::memcpy(out + 8, src + 8, 8);
+      out += 16;
+      src += 16;
+      while (out < end) {
         std::memcpy(out, src, 8);
         out += 8;
         src += 8;
-      } while (out < end);
+      }
       out = end;
     } else if (distance == 1) {
       std::memset(out, out[-1], length);
