@@ -198,9 +198,15 @@ TEST_F(IniFile, DeleteKeyAndSection) {
   EXPECT_TRUE(ini.Success());
   EXPECT_EQ(File(), "[Sound]\r\nEnabled=1\r\n");
 
-  ini.Path(folder.Text("no such folder/x.ini"));
+  ini.Path(folder.Text("missing.ini"));
   ini.DeleteKey();
   EXPECT_TRUE(ini.Success()) << "nothing to remove in a missing file";
+  ini.DeleteSection();
+  EXPECT_TRUE(ini.Success());
+  EXPECT_FALSE(ReadBytes(folder.Path("missing.ini")));
+  ini.Path(folder.Text("no such folder/x.ini"));
+  ini.DeleteKey();
+  EXPECT_FALSE(ini.Success()) << "a missing folder fails even a delete";
 }
 
 TEST_F(IniFile, AssigningINISectionRemovesTheSection) {

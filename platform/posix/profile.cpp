@@ -115,6 +115,14 @@ bool ReplaceFile(const char* path, const std::string& bytes) {
   return false;
 }
 
+bool FolderExists(const char* path) {
+  std::string folder = path;
+  const std::size_t slash = folder.rfind('/');
+  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+  struct stat info{};
+  return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool IsReadOnly(const char* path) {
   struct stat info{};
   if (::stat(path, &info) != 0) return false;
@@ -196,6 +204,10 @@ std::int32_t ProfileWriteString(const char* section, const char* key, const char
   bool missing = false;
   std::optional<std::string> bytes = ReadWhole(path, missing);
   if (!bytes) return 0;
+  if (missing && !FolderExists(path)) {
+    errno = ENOENT;  // as on Windows, even a delete fails when the folder is missing
+    return 0;
+  }
   ProfileDocument document(std::move(*bytes));
   if (!key || !text) {
     // Removing what is not there succeeds and leaves the file (or its absence) alone.
