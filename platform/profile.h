@@ -2,9 +2,10 @@
 // and sections.
 //
 // ProfileGetString and ProfileWriteString stand for the Windows functions
-// GetPrivateProfileStringA and WritePrivateProfileStringA and have their contract, including the buffer layout of list results
-// and the return values on truncation. Windows calls the real functions. POSIX has its own
-// implementation of the same behaviour; see platform/posix/profile.cpp for the file rules.
+// GetPrivateProfileStringA and WritePrivateProfileStringA and have their contract, including the
+// buffer layout of list results and the return values on truncation. Windows calls the real
+// functions. POSIX has its own implementation of the same behaviour; see platform/posix/profile.cpp
+// for the file rules.
 //
 // All text in these two calls (section, key, value, default, path, buffer) is in the ANSI code
 // page, as for the Windows functions. ProfileTextFromUtf8 and ProfileTextToUtf8 convert between the

@@ -6,7 +6,9 @@ namespace lum::platform::detail {
 
 namespace {
 
-bool HasLineBreak(const char* text) { return std::strpbrk(text, "\r\n") != nullptr; }
+bool HasLineBreak(const char* text) {
+  return std::strpbrk(text, "\r\n") != nullptr;
+}
 
 }  // namespace
 

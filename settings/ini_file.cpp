@@ -47,8 +47,7 @@ void SplitList(const std::string& list, bool keepEmpty, std::vector<std::string>
   names.clear();
   count = 0;
   std::size_t start = 0;
-  for (std::size_t nul = list.find('\0'); nul != std::string::npos;
-       nul = list.find('\0', start)) {
+  for (std::size_t nul = list.find('\0'); nul != std::string::npos; nul = list.find('\0', start)) {
     if (keepEmpty || nul > start) {
       names.push_back(list.substr(start, nul - start));
       ++count;
@@ -70,7 +69,9 @@ void clsIniFile::Value(std::string_view sValue) {
   m_lLastReturnCode = Write(m_sSection, &m_sKey, &text, m_sPath);
 }
 
-void clsIniFile::DeleteKey() { m_lLastReturnCode = Write(m_sSection, &m_sKey, nullptr, m_sPath); }
+void clsIniFile::DeleteKey() {
+  m_lLastReturnCode = Write(m_sSection, &m_sKey, nullptr, m_sPath);
+}
 
 void clsIniFile::DeleteSection() {
   m_lLastReturnCode = Write(m_sSection, nullptr, nullptr, m_sPath);

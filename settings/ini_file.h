@@ -66,8 +66,8 @@ class clsIniFile {
 
   // Saves the window's placement in the current section under "Maximised" ("1" or "0"), and,
   // for a normal window, "Left", "Top", "Width" and "Height" in twips. A minimised window saves
-  // nothing; a maximised one saves only "Maximised". LastReturnCode: that of the last value written,
-  // or 0 when the window could not be read. Key is the same afterwards.
+  // nothing; a maximised one saves only "Maximised". LastReturnCode: that of the last value
+  // written, or 0 when the window could not be read. Key is the same afterwards.
   void SaveWindowPlacement(platform::Window& window);
   // Moves the window to its saved placement (its own where keys are missing), kept 4 pixels inside
   // the screen and no smaller than the minimum width and height (twips); when the minimum does not

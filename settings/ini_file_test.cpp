@@ -103,11 +103,15 @@ TEST_F(IniFile, CommasBecomePeriodsAndNulsGo) {
 TEST_F(IniFile, LatinTextRoundTrips) {
   // Characters of the ANSI code page survive in both builds (UTF-8 files on POSIX, the system's
   // code page on Windows).
-  ini.Section("Gr\xC3\xB6\xC3\x9F" "e");
+  ini.Section(
+      "Gr\xC3\xB6\xC3\x9F"
+      "e");
   ini.Value("Caf\xC3\xA9 \xC3\xBC");
   ASSERT_TRUE(ini.Success());
   EXPECT_EQ(ini.Value(), "Caf\xC3\xA9 \xC3\xBC");
-  EXPECT_EQ(ini.Sections(), std::string("Gr\xC3\xB6\xC3\x9F" "e\0", 8));
+  EXPECT_EQ(ini.Sections(), std::string("Gr\xC3\xB6\xC3\x9F"
+                                        "e\0",
+                                        8));
 }
 
 TEST_F(IniFile, FailedWriteIsReportedEachTime) {

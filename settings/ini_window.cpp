@@ -95,8 +95,8 @@ void clsIniFile::RestoreWindowPlacement(platform::Window& window, double MinWidt
   RestoreWindowPlacement(window, MinWidth, MinHeight, platform::SystemScreen());
 }
 
-void clsIniFile::RestoreWindowPlacement(platform::Window& window, double MinWidth,
-                                        double MinHeight, const platform::Screen& screen) {
+void clsIniFile::RestoreWindowPlacement(platform::Window& window, double MinWidth, double MinHeight,
+                                        const platform::Screen& screen) {
   try {
     KeyScope scope(*this);
     Default("FAIL");  // a missing key reads as a text that is not a number

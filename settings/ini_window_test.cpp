@@ -27,9 +27,7 @@ const ScreenModel kScreen(1024, 768, 15);
 class BrokenWindow : public WindowModel {
  public:
   using WindowModel::WindowModel;
-  std::optional<double> Top() const override {
-    return failTop ? std::nullopt : WindowModel::Top();
-  }
+  std::optional<double> Top() const override { return failTop ? std::nullopt : WindowModel::Top(); }
   bool Move(double left, double top, double width, double height) override {
     ++moves;
     return !failMove && WindowModel::Move(left, top, width, height);

@@ -26,8 +26,8 @@ class OwnProfile : public ::testing::Test {
   }
   std::string Read(const char* section, const char* key) {
     char buffer[256];
-    const auto count = ProfileGetString(section, key, "<default>", buffer, sizeof buffer,
-                                        path.c_str());
+    const auto count =
+        ProfileGetString(section, key, "<default>", buffer, sizeof buffer, path.c_str());
     return std::string(buffer, count);
   }
   ScratchFolder folder;
@@ -110,8 +110,13 @@ TEST_F(OwnProfile, FolderInPlaceOfTheFile) {
 }
 
 TEST_F(OwnProfile, LatinLettersMatchWithoutRegardToCase) {
-  WriteBytes(path, "[\xC3\x84RGER]\r\n\xC3\x9C" "BER=1\r\n");
-  EXPECT_EQ(Read("\xC3\xA4rger", "\xC3\xBC" "ber"), "1");
+  WriteBytes(path,
+             "[\xC3\x84RGER]\r\n\xC3\x9C"
+             "BER=1\r\n");
+  EXPECT_EQ(Read("\xC3\xA4rger",
+                 "\xC3\xBC"
+                 "ber"),
+            "1");
   // U+00D7 (multiplication sign) and U+00F7 (division sign) are not a letter pair.
   WriteBytes(path, "[\xC3\x97]\r\nK=1\r\n");
   EXPECT_EQ(Read("\xC3\xB7", "K"), "<default>");

@@ -185,8 +185,7 @@ std::vector<Scenario> Scenarios() {
                   std::string("Main\0m\0", 7), 6),
         UnderWine(Get("Main", kNone, kNone, 7, std::string("Name\0\0\0", 7), 5),
                   std::string("Name\0\0", 6), 5),
-        UnderWine(Get(kNone, kNone, kNone, 2, std::string("\0\0", 2), 0), std::string(1, '\0'),
-                  0),
+        UnderWine(Get(kNone, kNone, kNone, 2, std::string("\0\0", 2), 0), std::string(1, '\0'), 0),
         Get(kNone, kNone, kNone, 1, std::string(1, '\0'), 0)}},
       {"a list that just fits",
        "[S]\r\nK=1\r\n",
@@ -201,10 +200,7 @@ std::vector<Scenario> Scenarios() {
        std::nullopt,
        {Write("Main", "Name", "Value"), Read("Main", "Name", "d", "Value")},
        "[Main]\r\nName=Value\r\n"},
-      {"empty file",
-       "",
-       {Write("S", "K", "v")},
-       "[S]\r\nK=v\r\n"},
+      {"empty file", "", {Write("S", "K", "v")}, "[S]\r\nK=v\r\n"},
       {"replace a value, keeping the key's spelling",
        "[Main]\r\nA=1\r\nKey=2\r\n",
        {Write("MAIN", " KEY ", "3"), Read("main", "key", "d", "3"), List("Main", {"A", "Key"})},
@@ -264,10 +260,16 @@ std::vector<Scenario> Scenarios() {
        std::nullopt},
       {"ANSI bytes pass through unchanged",
        std::nullopt,
-       {Write("Gr\xC3\xBC\xC3\x9F" "e", "K\xC3\xA9y", "\xE2\x82\xAC 5"),
-        Read("Gr\xC3\xBC\xC3\x9F" "e", "K\xC3\xA9y", "d", "\xE2\x82\xAC 5"),
-        List(kNone, {"Gr\xC3\xBC\xC3\x9F" "e"})},
-       "[Gr\xC3\xBC\xC3\x9F" "e]\r\nK\xC3\xA9y=\xE2\x82\xAC 5\r\n"},
+       {Write("Gr\xC3\xBC\xC3\x9F"
+              "e",
+              "K\xC3\xA9y", "\xE2\x82\xAC 5"),
+        Read("Gr\xC3\xBC\xC3\x9F"
+             "e",
+             "K\xC3\xA9y", "d", "\xE2\x82\xAC 5"),
+        List(kNone, {"Gr\xC3\xBC\xC3\x9F"
+                     "e"})},
+       "[Gr\xC3\xBC\xC3\x9F"
+       "e]\r\nK\xC3\xA9y=\xE2\x82\xAC 5\r\n"},
       {"no section name",
        "[Main]\r\nA=1\r\n",
        {Write(kNone, "A", "2", false), Read("Main", "A", "d", "1")},
@@ -276,8 +278,8 @@ std::vector<Scenario> Scenarios() {
        "[S]\r\nK=1\r\n",
        {Write("S", "K", "a\r\nb", false), Write("S", "K", "a\nX=1", false),
         Write("S", "a=b", "v", false), Write("S", " [T]", "v", false),
-        Write("S\r\n[T", "K", "v", false), Write("S", "K\r", "v", false),
-        Read("S", "K", "d", "1"), List(kNone, {"S"})},
+        Write("S\r\n[T", "K", "v", false), Write("S", "K\r", "v", false), Read("S", "K", "d", "1"),
+        List(kNone, {"S"})},
        "[S]\r\nK=1\r\n"},
   };
 }
@@ -295,15 +297,14 @@ TEST_P(ProfileScenario, GivesTheDocumentedResults) {
     const Step& step = scenario.steps[i];
     SCOPED_TRACE("step " + std::to_string(i + 1));
     if (step.kind == Step::kWrite) {
-      const std::int32_t result = ProfileWriteString(step.section, step.key, step.text,
-                                                     pathText.c_str());
+      const std::int32_t result =
+          ProfileWriteString(step.section, step.key, step.text, pathText.c_str());
       EXPECT_EQ(result != 0, step.expectedResult != 0);
       continue;
     }
     std::vector<char> buffer(step.size + 16, '\x7F');
-    const std::uint32_t count =
-        ProfileGetString(step.section, step.key, step.text, buffer.data(), step.size,
-                         pathText.c_str());
+    const std::uint32_t count = ProfileGetString(step.section, step.key, step.text, buffer.data(),
+                                                 step.size, pathText.c_str());
     const bool wine = kSystemProfileFunctions && step.wineBuffer;
     const std::string& expected = wine ? *step.wineBuffer : step.expectedBuffer;
     EXPECT_EQ(count, wine ? step.wineResult : step.expectedResult);

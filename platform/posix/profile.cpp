@@ -56,7 +56,7 @@ std::optional<std::string> ReadWhole(const char* path, bool& missing) {
     }
     return std::nullopt;
   }
-  struct stat info{};
+  struct stat info {};
   if (::fstat(fd.get(), &info) == 0 && S_ISDIR(info.st_mode)) {
     errno = EISDIR;
     return std::nullopt;
@@ -96,13 +96,13 @@ bool ReplaceFile(const char* path, const std::string& bytes) {
     std::free(real);
   }
   mode_t mode = 0666;
-  struct stat info{};
+  struct stat info {};
   const bool exists = ::stat(target.c_str(), &info) == 0;
   if (exists) mode = info.st_mode & 07777;
 
   static std::atomic<unsigned> counter{0};
-  const std::string temporary = target + ".tmp" + std::to_string(::getpid()) + "-" +
-                                std::to_string(counter.fetch_add(1));
+  const std::string temporary =
+      target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
   Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
   if (fd.get() < 0) return false;
   bool ok = (!exists || ::fchmod(fd.get(), mode) == 0) && WriteAll(fd.get(), bytes) &&
@@ -119,12 +119,12 @@ bool FolderExists(const char* path) {
   std::string folder = path;
   const std::size_t slash = folder.rfind('/');
   folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
-  struct stat info{};
+  struct stat info {};
   return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool IsReadOnly(const char* path) {
-  struct stat info{};
+  struct stat info {};
   if (::stat(path, &info) != 0) return false;
   return (info.st_mode & 0222) == 0 || ::access(path, W_OK) != 0;
 }
@@ -223,7 +223,9 @@ std::int32_t ProfileWriteString(const char* section, const char* key, const char
   return ReplaceFile(path, document.Bytes()) ? 1 : 0;
 }
 
-std::string ProfileTextFromUtf8(std::string_view utf8) { return std::string(utf8); }
+std::string ProfileTextFromUtf8(std::string_view utf8) {
+  return std::string(utf8);
+}
 
 std::string ProfileTextToUtf8(std::string_view ansi) {
   // Drop a character that a buffer limit cut after its first bytes.

@@ -89,7 +89,8 @@ ProfileDocument::ProfileDocument(std::string bytes) {
     if (stop < rest.size()) {
       endLength = (rest[stop] == '\r' && stop + 1 < rest.size() && rest[stop + 1] == '\n') ? 2 : 1;
     }
-    m_lines.push_back({std::string(rest.substr(0, stop)), std::string(rest.substr(stop, endLength))});
+    m_lines.push_back(
+        {std::string(rest.substr(0, stop)), std::string(rest.substr(stop, endLength))});
     rest.remove_prefix(stop + endLength);
   }
 }
@@ -199,11 +200,10 @@ bool ProfileDocument::RemoveSection(std::string_view section) {
     // The lines before the first section have no header; only their keys go, comments stay.
     const auto before = m_lines.size();
     const auto stop = m_lines.begin() + static_cast<std::ptrdiff_t>(region->end);
-    m_lines.erase(std::remove_if(m_lines.begin(), stop,
-                                 [](const Line& line) {
-                                   return ParseLine(line.body).kind == Parsed::kKey;
-                                 }),
-                  stop);
+    m_lines.erase(
+        std::remove_if(m_lines.begin(), stop,
+                       [](const Line& line) { return ParseLine(line.body).kind == Parsed::kKey; }),
+        stop);
     return m_lines.size() != before;
   }
   m_lines.erase(m_lines.begin() + static_cast<std::ptrdiff_t>(*region->header),

@@ -46,8 +46,12 @@ std::string Recode(std::string_view from, UINT fromPage, UINT toPage) {
 
 }  // namespace
 
-std::string ProfileTextFromUtf8(std::string_view utf8) { return Recode(utf8, CP_UTF8, CP_ACP); }
+std::string ProfileTextFromUtf8(std::string_view utf8) {
+  return Recode(utf8, CP_UTF8, CP_ACP);
+}
 
-std::string ProfileTextToUtf8(std::string_view ansi) { return Recode(ansi, CP_ACP, CP_UTF8); }
+std::string ProfileTextToUtf8(std::string_view ansi) {
+  return Recode(ansi, CP_ACP, CP_UTF8);
+}
 
 }  // namespace lum::platform

@@ -98,9 +98,13 @@ std::optional<double> NativeScreen::Height() const {
   return Twips(::GetSystemMetrics(SM_CYSCREEN), LOGPIXELSY);
 }
 
-std::optional<double> NativeScreen::TwipsPerPixelX() const { return TwipsPerPixel(LOGPIXELSX); }
+std::optional<double> NativeScreen::TwipsPerPixelX() const {
+  return TwipsPerPixel(LOGPIXELSX);
+}
 
-std::optional<double> NativeScreen::TwipsPerPixelY() const { return TwipsPerPixel(LOGPIXELSY); }
+std::optional<double> NativeScreen::TwipsPerPixelY() const {
+  return TwipsPerPixel(LOGPIXELSY);
+}
 
 Screen& SystemScreen() {
   static NativeScreen screen;

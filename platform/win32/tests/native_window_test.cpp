@@ -20,8 +20,8 @@ class TestWindow {
     windowClass.hInstance = ::GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"LumPlacementTest";
     ::RegisterClassW(&windowClass);  // fails harmlessly when already registered
-    m_window = ::CreateWindowExW(0, L"LumPlacementTest", L"placement", WS_OVERLAPPEDWINDOW, 100,
-                                 80, 300, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
+    m_window = ::CreateWindowExW(0, L"LumPlacementTest", L"placement", WS_OVERLAPPEDWINDOW, 100, 80,
+                                 300, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
   }
   ~TestWindow() {
     if (m_window) ::DestroyWindow(m_window);
