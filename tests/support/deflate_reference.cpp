@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace lum::test {
 
@@ -59,12 +60,17 @@ DeflateParams ReferenceLevel(int level) {
 
 ReferenceDeflater::ReferenceDeflater(const codec::CodecEntryTable& table)
     : m_table(table),
-      m_chain(kWindow, ChainRecord{-1, -1, -1}),
-      // The window is not cleared at creation; a recognisable filler stands for whatever
-      // memory held, so that any read of a never-written byte would show as a difference.
-      m_window(kWindow, 0xA5),
-      m_heads(65536, -1),
-      m_candidates(1000, 0) {}
+      m_chain(std::make_unique_for_overwrite<ChainRecord[]>(kWindow)),
+      m_window(std::make_unique_for_overwrite<std::uint8_t[]>(kWindow)),
+      m_heads(std::make_unique_for_overwrite<std::int16_t[]>(65536)),
+      m_candidates(std::make_unique_for_overwrite<std::int32_t[]>(1000)) {
+  // Every chain field and every head is −1 (all bits set). The window is not cleared at
+  // creation; a recognisable filler stands for whatever memory held, so that any read of a
+  // never-written byte would show as a difference.
+  std::memset(m_chain.get(), 0xFF, kWindow * sizeof(ChainRecord));
+  std::memset(m_heads.get(), 0xFF, 65536 * sizeof(std::int16_t));
+  std::memset(m_window.get(), 0xA5, kWindow);
+}
 
 void ReferenceDeflater::WriteBits(std::uint32_t value, int count) {
   m_acc |= value << m_bitCount;
@@ -171,7 +177,7 @@ ReferenceDeflater::Match ReferenceDeflater::FindMatch(std::int32_t i) {
 
   const std::int32_t limit = std::min(m_params.compareLength, r);
   std::int32_t j = 4;
-  std::vector<std::int32_t> list(m_candidates.begin(), m_candidates.begin() + count);
+  std::vector<std::int32_t> list(m_candidates.get(), m_candidates.get() + count);
   while (j < limit) {
     std::vector<std::int32_t> kept;
     for (std::int32_t d : list) {

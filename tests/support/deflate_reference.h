@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,13 +58,13 @@ class ReferenceDeflater {
   Match FindMatch(std::int32_t i);
 
   const codec::CodecEntryTable& m_table;
-  std::vector<ChainRecord> m_chain;
-  std::vector<std::uint8_t> m_window;
+  std::unique_ptr<ChainRecord[]> m_chain;
+  std::unique_ptr<std::uint8_t[]> m_window;
   std::int32_t m_windowPos = 0;
-  std::vector<std::int16_t> m_heads;
+  std::unique_ptr<std::int16_t[]> m_heads;
   std::uint8_t m_pending[4] = {};
   std::int32_t m_pendingCount = 0;
-  std::vector<std::int32_t> m_candidates;
+  std::unique_ptr<std::int32_t[]> m_candidates;
 
   std::vector<std::uint8_t> m_out;
   std::uint32_t m_acc = 0;
