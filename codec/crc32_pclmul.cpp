@@ -75,16 +75,21 @@ LUM_CRC32_TARGET LUM_CRC32_ALIGN_STACK void FoldBlocks(const std::uint8_t* p, st
   const __m128i kLane = _mm_set_epi64x(FoldConstant(kLaneBits), FoldConstant(kLaneBits + 64));
   const __m128i kOne = _mm_set_epi64x(FoldConstant(128), FoldConstant(128 + 64));
 
+  // The lane loops are unrolled so that the lanes live in registers, not in memory (held in
+  // memory they cost about 15 %).
   __m128i x[kLanes];
+#pragma GCC unroll 8
   for (int i = 0; i < kLanes; ++i) x[i] = Load(p + 16 * i);
   x[0] = _mm_xor_si128(x[0], _mm_cvtsi32_si128(static_cast<int>(crc)));
   p += 16 * kLanes;
   count -= 16 * kLanes;
 
   for (; count >= 16 * kLanes; count -= 16 * kLanes, p += 16 * kLanes) {
+#pragma GCC unroll 8
     for (int i = 0; i < kLanes; ++i) x[i] = Fold(x[i], kLane, Load(p + 16 * i));
   }
   __m128i acc = x[0];
+#pragma GCC unroll 8
   for (int i = 1; i < kLanes; ++i) acc = Fold(acc, kOne, x[i]);
   for (; count >= 16; count -= 16, p += 16) acc = Fold(acc, kOne, Load(p));
 
