@@ -33,6 +33,8 @@ struct ZipEngineProbe;  // test-only access to the private state, defined by a t
 
 namespace lum::zip {
 
+struct ExtractJob;  // the working state of one Extract call (zip/extract.h)
+
 // Messages shared by several operations.
 inline constexpr char kMsgUserCancelled[] = "User cancelled";
 inline constexpr char kMsgInvalidArchive[] = "Invalid archive";
@@ -180,6 +182,16 @@ class cZipEngine {
   bool pvRaiseBeforeCompress(std::int32_t FileIdx, std::int32_t& Level, bool& SkipFile);
   bool pvRaiseBeforeExtract(std::int32_t FileIdx, Variant& File, bool& SkipFile);
   void pvRaiseExtractComplete(std::int32_t FileIdx, Variant& File);
+
+  // ---- Extraction (extract.cpp, extract_data.cpp) ----
+
+  // Works one selected entry of an Extract call: checks, local header, BeforeExtract,
+  // output creation and data. True when the entry was written and verified, false when
+  // BeforeExtract skipped it. Raises for the entry's errors.
+  bool pvExtractEntry(std::int32_t FileIdx, ExtractJob& Job);
+  // Copies or inflates the stored data of a non-empty entry into Job's output, raising
+  // Progress per chunk, and checks the CRC-32.
+  void pvWriteEntryData(std::int32_t FileIdx, EntryInfo& Entry, ExtractJob& Job);
 
   // ---- Entry table ----
 

@@ -22,18 +22,4 @@ bool cZipEngine::AddFromFolder(const std::string&, bool, const std::string&, boo
   return pvRunOperation("AddFromFolder", [](bool&) { pvRaise({}, kMsgNotImplemented); });
 }
 
-bool cZipEngine::OpenArchive(const Variant&) {
-  return pvRunOperation("OpenArchive", [this](bool&) {
-    m_lCurrentFile = -1;
-    pvRaise({}, kMsgNotImplemented);
-  });
-}
-
-bool cZipEngine::Extract(Variant, const Variant&, const std::string&) {
-  return pvRunOperation("Extract", [this](bool&) {
-    m_lCurrentFile = -1;
-    pvRaise({}, kMsgNotImplemented);
-  });
-}
-
 }  // namespace lum::zip

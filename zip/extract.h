@@ -1,0 +1,80 @@
+// Extraction's working state and the helpers behind Extract that need no archive object:
+// the safety check of output paths, the pre-size of a byte-array target and the creation of
+// an output file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "codec/codec_table.h"
+#include "zip/entry_info.h"
+#include "zip/filter.h"
+#include "zip/read_input.h"
+#include "zip/storage.h"
+#include "zip/variant.h"
+
+namespace lum::zip {
+
+// Stored bytes moved per chunk, and the size of the one read buffer of an Extract call.
+inline constexpr std::int32_t kExtractChunk = 65536;
+
+// Messages of the checks extraction adds to the plain reading of the records.
+inline constexpr char kMsgInvalidEntryName[] = "Invalid entry name";
+inline constexpr char kMsgUnsafePath[] = "Entry %1 has an unsafe path";
+inline constexpr char kMsgUnsupportedSize[] = "Unsupported entry size";
+inline constexpr char kMsgNeedsZip64[] = "Entry %1 needs Zip64";
+inline constexpr char kMsgUnsupportedMethod[] = "Unsupported compression method %1";
+
+// What one Extract call works with. The archive handle and the read buffer live for the
+// whole call; the output handle and the decoder handle for one entry. The destructor
+// releases whatever an early stop left behind (a decoder handle, an output block).
+struct ExtractJob {
+  ExtractJob(VfsHandle archiveHandle, Variant& outputTarget, const codec::CodecEntryTable& codec)
+      : archive(std::move(archiveHandle)), input(archive), target(outputTarget), uCodec(codec) {}
+  ExtractJob(const ExtractJob&) = delete;
+  ExtractJob& operator=(const ExtractJob&) = delete;
+  ~ExtractJob() { ReleaseCodec(); }
+
+  // Frees an output block still held and destroys the decoder handle, if any.
+  void ReleaseCodec();
+
+  VfsHandle archive;
+  ArchiveInput input;
+  Variant& target;  // the caller's OutputTarget; BeforeExtract may change it
+  const codec::CodecEntryTable& uCodec;
+  std::vector<std::uint8_t> readBuffer = std::vector<std::uint8_t>(kExtractChunk);
+  std::optional<ExtractFilter> filter;
+  VfsHandle output;
+  codec::CodecWord decoder = 0;
+  codec::CodecBlock block{};
+};
+
+// True when extracting `entryName` ("\" separators, as OpenArchive lists it) into `folder`
+// could write outside the folder or onto a device: a ".." component; a name starting with a
+// separator when the folder is empty (it would be a rooted path). With `windowsNames` also
+// a component made only of dots and blanks with two or more dots (Windows drops trailing
+// dots and blanks, so ". ." and "..." reach the parent as well), and a reserved device name
+// (see pvIsReservedDeviceName).
+bool pvIsUnsafeEntryPath(const std::string& folder, const std::string& entryName,
+                         bool windowsNames);
+
+// True for a path component that Windows opens as a device: CON, PRN, AUX, NUL, CONIN$,
+// CONOUT$, COM1–COM9, LPT1–LPT9 (also with the superscript digits ¹ ² ³), in any letter
+// case, with or without an extension, with trailing blanks or dots before it.
+bool pvIsReservedDeviceName(std::string_view component);
+
+// The length a byte-array target is given before entry `e` is written: its Size, but never
+// more than its stored data can produce (stored: CompressedSize; Deflate: 1032 bytes per
+// stored byte plus 258), so a forged Size cannot force a large allocation. 0 for no pre-size.
+std::int64_t pvByteArrayPresize(const EntryInfo& e);
+
+// The output handle of a folder target's entry at `path`. The file is created directly;
+// only when that fails (a folder is missing, or anything else) does pvVfsCreate make the
+// missing folders and try again, raising its errors. A path ending in a separator names a
+// folder and goes straight to pvVfsCreate. One system call per file in the usual case.
+VfsHandle pvCreateOutputFile(const std::string& path);
+
+}  // namespace lum::zip
