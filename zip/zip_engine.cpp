@@ -7,6 +7,7 @@
 #include <new>
 
 #include "codec/codec_init.h"
+#include "zip/names.h"
 
 namespace lum::zip {
 
@@ -98,6 +99,14 @@ std::int32_t cZipEngine::CalcCrc32Ptr(const void* lPtr, std::int32_t lSize,
                           static_cast<codec::CodecWord>(lSize), codec::Word(&crc));
   lCrc32 = static_cast<std::int32_t>(crc);
   return lCrc32;
+}
+
+ByteArray cZipEngine::ToUtf8Array(const std::string& sText) const {
+  return ::lum::zip::ToUtf8Array(sText);
+}
+
+std::string cZipEngine::FromUtf8Array(const ByteArray& baText) const {
+  return ::lum::zip::FromUtf8Array(baText);
 }
 
 // ---- Error reporting ----
