@@ -383,16 +383,6 @@ TEST(ZipEngineText, Utf8ArraysThroughThePublicMembers) {
   EXPECT_EQ(z.FromUtf8Array(z.ToUtf8Array(text)), text);
 }
 
-TEST(ZipEngineText, Utf8ArraysThroughThePublicMembers) {
-  cZipEngine z;
-  EXPECT_TRUE(z.ToUtf8Array("").empty());
-  EXPECT_EQ(z.FromUtf8Array({}), "");
-  EXPECT_EQ(z.FromUtf8Array({0x41}), "A");
-  EXPECT_EQ(z.ToUtf8Array("\xC3\xA4"), (zip::ByteArray{0xC3, 0xA4}));  // a-umlaut
-  const std::string text = "dir\\\xE2\x82\xAC \xF0\x9F\x98\x80";       // euro sign, emoji
-  EXPECT_EQ(z.FromUtf8Array(z.ToUtf8Array(text)), text);
-}
-
 TEST(ZipEnginePending, LaterOperationsReportNotImplemented) {
   cZipEngine z;
   Recorder r;
