@@ -1,0 +1,45 @@
+// Standard streams on POSIX: isatty, TIOCGWINSZ and fstat.
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/console.h"
+#include "platform/file.h"
+
+namespace lum::platform {
+namespace {
+
+int Fd(std::int32_t which) {
+  switch (which) {
+    case kStdInputHandle:
+      return 0;
+    case kStdOutputHandle:
+      return 1;
+    case kStdErrorHandle:
+      return 2;
+    default:
+      return -1;
+  }
+}
+
+}  // namespace
+
+bool IsTerminal(std::int32_t which) {
+  const int fd = Fd(which);
+  return fd >= 0 && ::isatty(fd) == 1;
+}
+
+int TerminalWidth(std::int32_t which) {
+  const int fd = Fd(which);
+  struct winsize size {};
+  if (fd < 0 || ::ioctl(fd, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
+
+bool IsSeekable(std::int32_t which) {
+  const int fd = Fd(which);
+  struct stat st {};
+  return fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace lum::platform
