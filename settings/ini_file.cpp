@@ -1,6 +1,7 @@
 #include "settings/ini_file.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 
