@@ -25,9 +25,9 @@ inline constexpr std::uint32_t kAttributeNormal = 0x80;
 inline constexpr std::uint32_t kAttributeReparsePoint = 0x400;
 
 // WIN32_FIND_DATAW with UTF-8 names. POSIX: attributes 0x10 for folders, 0x20 for anything
-// else, plus 0x01 when the caller may not write it and 0x400 for a symbolic link (which is
-// never reported as a folder, so walks do not follow links); CreationTime is the status
-// change time; ShortName is empty.
+// else, plus 0x01 when it has no write permission for anyone and 0x400 for a symbolic link (which
+// is never reported as a folder, so walks do not follow links); CreationTime is the status change
+// time; ShortName is empty.
 struct FindData {
   std::uint32_t Attributes = 0;
   FileTime CreationTime;

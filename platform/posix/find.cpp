@@ -23,10 +23,12 @@ struct FindHandle::Impl {
 
 namespace posix {
 
-std::uint32_t AttributesFromStat(const std::string& path, const struct stat& st) {
+std::uint32_t AttributesFromStat(const std::string& /*path*/, const struct stat& st) {
   std::uint32_t attributes = S_ISDIR(st.st_mode) ? kAttributeDirectory : kAttributeArchive;
   if (S_ISLNK(st.st_mode)) attributes |= kAttributeReparsePoint;
-  if (::access(path.c_str(), W_OK) != 0 && errno != ENOENT) attributes |= kAttributeReadOnly;
+  // Like the Windows attribute (and wine's mapping of it), read-only is a property of the
+  // file, not of who asks: no write permission for anyone.
+  if ((st.st_mode & 0222) == 0) attributes |= kAttributeReadOnly;
   return attributes;
 }
 
