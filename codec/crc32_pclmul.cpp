@@ -8,13 +8,13 @@
 //
 //     X·x^D + B  ≡  L·(x^(D+64) mod P) + H·(x^D mod P) + B      (mod P)
 //
-// Each product is a 64 × 33-bit carry-less multiplication that fits in 128 bits, so two
-// PCLMULQDQs and two XORs fold X forward over D bits onto B. The loop keeps several
+// Each product is a quadword times a constant of degree at most 32, which fits in 128 bits,
+// so two PCLMULQDQs and two XORs fold X forward over D bits onto B. The loop keeps several
 // independent registers, each folded forward over all of them at once, so that the
 // multiplier's latency is hidden; at the end they are folded onto each other, then over
 // the remaining whole blocks. The register that is left has the same CRC as everything
-// it absorbed, so running the table form from register 0 over its 16 bytes, and then over
-// the last 0 to 15 bytes, gives the result. The caller's register enters by being XORed
+// it absorbed, so the slicing form run from register 0 over its 16 bytes, and then over the
+// last 0 to 15 bytes, gives the result. The caller's register enters by being XORed
 // into the first four data bytes: a register c before a message M gives the same result
 // as register 0 before M with c added to its first 32 bits.
 //
