@@ -34,15 +34,12 @@ std::string Quote(const std::string& s) {
   return q + "'";
 }
 
+// The standard output of a shell command, through a temporary file.
 std::string Capture(const std::string& command) {
-  std::string out;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-  }
-  return out;
+  ScratchDir dir;
+  const std::string file = dir / "out.txt";
+  if (std::system((command + " >" + Quote(file)).c_str()) != 0) return {};
+  return ToString(ReadWholeFile(file).value_or(Bytes()));
 }
 
 // A source tree with the usual kinds of content.
