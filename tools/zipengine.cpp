@@ -18,7 +18,8 @@ namespace {
 
 constexpr char kUsageHead[] =
     "NAME\n"
-    "    zipengine - list, test and extract ZIP archives with the updater's archive engine\n"
+    "    zipengine - list, test, extract and create ZIP archives with the updater's archive\n"
+    "    engine\n"
     "\n"
     "SYNOPSIS\n";
 
@@ -32,10 +33,19 @@ constexpr char kUsageBody[] =
     "    extract  Extracts the entries (all, or those matching a PATTERN) into DIR, or\n"
     "             into the current folder without -d. Existing files are replaced.\n"
     "    cat      Writes the entry NAME to standard output.\n"
+    "    create   Writes a new ARCHIVE (replacing one of that name) from the files and\n"
+    "             folders given as SOURCE; entry names follow the paths as given.\n"
     "\n"
     "OPTIONS\n"
     "    -d DIR   extract into DIR (created when missing)\n"
     "    -q       quiet: print nothing but errors\n"
+    "    -r       create: add folders with everything below them (else only the\n"
+    "             folder's own entry)\n"
+    "    -e       create: keep empty folders as folder entries (with -r)\n"
+    "    -L LEVEL create: compression level 0 (store) to 9, default 6\n"
+    "    -u MODE  create: UTF-8 names: auto (only names the OEM code page cannot\n"
+    "             hold), always, never; default auto\n"
+    "    -c TEXT  create: the archive comment\n"
     "    -h, --help\n"
     "             this text\n"
     "    --version\n"
@@ -50,7 +60,8 @@ constexpr char kUsageBody[] =
     "ARCHIVE\n"
     "    A file, or - for standard input. The archive is read from its end, so standard\n"
     "    input must be seekable: a redirected file is read in place, while a pipe is first\n"
-    "    read whole into memory (up to 2 GiB) and opened from there.\n"
+    "    read whole into memory (up to 2 GiB) and opened from there. For create, - is\n"
+    "    standard output; a pipe gets the archive after it has been built in memory.\n"
     "\n"
     "OUTPUT\n"
     "    On a terminal, extract and test draw a progress bar on standard error (bytes,\n"
@@ -82,6 +93,8 @@ const std::vector<Command>& Commands() {
       {"test", "ARCHIVE [-q]", "check every entry", RunTest},
       {"extract", "ARCHIVE [-d DIR] [-q] [PATTERN...]", "extract entries", RunExtract},
       {"cat", "ARCHIVE NAME", "write one entry to standard output", RunCat},
+      {"create", "ARCHIVE [-r] [-L LEVEL] [-e] [-u auto|always|never] [-c COMMENT] [-q] SOURCE...",
+       "create an archive", RunCreate},
   };
   return table;
 }

@@ -81,4 +81,7 @@ int RunTest(const Args& args);
 int RunExtract(const Args& args);
 int RunCat(const Args& args);
 
+// Subcommand create (zipengine_create.cpp).
+int RunCreate(const Args& args);
+
 }  // namespace lum::tools

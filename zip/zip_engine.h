@@ -34,6 +34,7 @@ struct ZipEngineProbe;  // test-only access to the private state, defined by a t
 namespace lum::zip {
 
 struct ExtractJob;  // the working state of one Extract call (zip/extract.h)
+struct WriteJob;    // the working state of one CompressArchive call (zip/write_archive.h)
 
 // Messages shared by several operations.
 inline constexpr char kMsgUserCancelled[] = "User cancelled";
@@ -192,6 +193,19 @@ class cZipEngine {
   // Copies or inflates the stored data of a non-empty entry into Job's output, raising
   // Progress per chunk, and checks the CRC-32.
   void pvWriteEntryData(std::int32_t FileIdx, EntryInfo& Entry, ExtractJob& Job);
+
+  // ---- Writing (write_archive.cpp, write_entry.cpp) ----
+
+  // Works entry `FileIdx` of a CompressArchive call: BeforeCompress, then (unless skipped)
+  // the local header, the data and the completed local header. Per-entry failures are
+  // reported as continuable and leave the entry out (Offset −1, output back at its start).
+  void pvCompressEntry(std::int32_t FileIdx, WriteJob& Job);
+  // Writes the entry's data through the encoder, chunk by chunk with one chunk read ahead.
+  void pvDeflateEntryData(std::int32_t FileIdx, EntryInfo& Entry, WriteJob& Job);
+  // Writes the entry's data stored, reading the source again from its start.
+  void pvStoreEntryData(std::int32_t FileIdx, EntryInfo& Entry, WriteJob& Job);
+  // Writes the central directory of the entries not left out, then the end record.
+  void pvWriteCentralDirectory(const std::string& Comment, WriteJob& Job);
 
   // ---- Entry table ----
 

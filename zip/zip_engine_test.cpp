@@ -383,32 +383,5 @@ TEST(ZipEngineText, Utf8ArraysThroughThePublicMembers) {
   EXPECT_EQ(z.FromUtf8Array(z.ToUtf8Array(text)), text);
 }
 
-TEST(ZipEnginePending, LaterOperationsReportNotImplemented) {
-  cZipEngine z;
-  Recorder r;
-  z.SetEvents(&r);
-  zip::ByteArray target;
-  struct Case {
-    const char* name;
-    std::function<bool()> call;
-    std::int32_t fileIdx;  // OpenArchive, Extract and CompressArchive start at −1
-  };
-  const std::vector<Case> cases = {
-      {"AddFile", [&] { return z.AddFile(Variant(), "", "", "", -7, INT_MIN); }, 5},
-      {"CompressArchive", [&] { return z.CompressArchive(Variant::Ref(target), "", -99, 3); }, -1},
-      {"AddFromFolder", [&] { return z.AddFromFolder(""); }, 5},
-  };
-  for (const Case& c : cases) {
-    r.errors.clear();
-    P::SetCurrentFile(z, 5);
-    EXPECT_FALSE(c.call()) << c.name;
-    EXPECT_EQ(z.LastError(), "Not implemented") << c.name;
-    ASSERT_EQ(r.errors.size(), 1u) << c.name;
-    EXPECT_EQ(r.errors[0].source, std::string("cZipEngine.") + c.name + "\r\nUpdater");
-    EXPECT_EQ(r.errors[0].fileIdx, c.fileIdx) << c.name;
-  }
-  EXPECT_EQ(z.FileCount(), 0);
-}
-
 }  // namespace
 }  // namespace lum::test

@@ -1,0 +1,340 @@
+// zipengine create: builds an archive from files and folders with the engine's AddFile,
+// AddFromFolder and CompressArchive.
+//
+// Entry names follow the paths as given, like zip: "src/a.txt" is stored as src/a.txt, a
+// folder "src" with -r puts its files under src/, and "." puts them at the top. Leading "/",
+// "./" and "../" are dropped, so no stored name points outside the folder it is extracted
+// to. The archive itself is never added (it may lie inside a folder being added), and when
+// nothing at all could be queued the archive is not created, so an existing one survives a
+// mistyped command.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "platform/console.h"
+#include "platform/file.h"
+#include "platform/find.h"
+#include "platform/fs.h"
+#include "tools/zipengine.h"
+#include "zip/names.h"
+#include "zip/storage.h"
+
+namespace lum::tools {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path ToPath(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// A path as given on the command line turned into an entry name: "\" separators, no empty,
+// "." or leading ".." components, no leading separator.
+std::string EntryNameOf(const std::string& path) {
+  std::string name, component;
+  auto take = [&] {
+    if (component.empty() || component == "." || (component == ".." && name.empty())) {
+      component.clear();
+      return;
+    }
+    if (!name.empty()) name.push_back('\\');
+    name += component;
+    component.clear();
+  };
+  for (char c : path) {
+    if (platform::IsPathSeparator(c) || c == '\\') {
+      take();
+    } else {
+      component.push_back(c);
+    }
+  }
+  take();
+  return name;
+}
+
+// Where the entries queued by one AddFile or AddFromFolder call come from: entry names
+// starting with `target` map to files below `root`.
+struct SourceRange {
+  std::int32_t first, last;  // entry indices, last exclusive
+  bool folder;               // queued by AddFromFolder
+  std::string root;          // the folder, or the file itself
+  std::string target;        // entry-name prefix ("\" separators) of a folder's entries
+};
+
+// The progress of a create: a bar on standard error when it is a terminal (about six redraws
+// a second, cleared before anything else is printed), one line per entry otherwise, and
+// nothing but errors when quiet.
+class CreateProgress : public ErrorPrinter {
+ public:
+  enum class Mode { kQuiet, kBar, kLines };
+  // `lines` receives the per-entry lines (standard error when the archive goes to standard
+  // output).
+  CreateProgress(const zip::cZipEngine& engine, bool quiet, std::int64_t totalBytes,
+                 const std::vector<bool>& skip, std::FILE* lines)
+      : ErrorPrinter(engine),
+        m_lines(lines),
+        m_mode(quiet                                             ? Mode::kQuiet
+               : platform::IsTerminal(platform::kStdErrorHandle) ? Mode::kBar
+                                                                 : Mode::kLines),
+        m_totalBytes(totalBytes),
+        m_skip(skip),
+        m_start(std::chrono::steady_clock::now()) {}
+
+  void BeforeCompress(std::int32_t FileIdx, std::int32_t&, bool& SkipFile, bool&) override {
+    EntryDone();
+    if (FileIdx >= 0 && static_cast<std::size_t>(FileIdx) < m_skip.size() && m_skip[FileIdx]) {
+      SkipFile = true;
+      Clear();
+      if (m_mode != Mode::kQuiet) {
+        std::fprintf(stderr, "zipengine: %s: not added, it is the archive being written\n",
+                     EntryName(FileIdx).c_str());
+      }
+      return;
+    }
+    m_current = FileIdx;
+    m_entrySize = std::max<std::int64_t>(ViewEntry(m_engine, FileIdx).size, 0);
+  }
+  void Progress(std::int32_t, std::int32_t Current, std::int32_t, bool&) override {
+    m_entryBytes = std::min<std::int64_t>(Current, m_entrySize);
+    if (m_mode == Mode::kBar) Draw();
+  }
+  void Error(std::int32_t FileIdx, std::string& Source, std::string& Description,
+             bool& Cancel) override {
+    Clear();
+    std::fflush(stdout);
+    ErrorPrinter::Error(FileIdx, Source, Description, Cancel);
+    if (FileIdx == m_current) m_failed = true;
+  }
+  // Counts the last entry and removes the bar, so that the final line stands alone.
+  void Finish() {
+    EntryDone();
+    Clear();
+  }
+  std::int32_t EntriesAdded() const { return m_added; }
+  std::int64_t BytesAdded() const { return m_bytesDone; }
+  double Seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+  }
+
+ private:
+  // The entry before the one now announced has been written (or failed).
+  void EntryDone() {
+    if (m_current < 0) return;
+    m_bytesDone += m_entrySize;
+    if (!m_failed) {
+      ++m_added;
+      if (m_mode == Mode::kLines) {
+        const EntryView v = ViewEntry(m_engine, m_current);
+        std::fprintf(m_lines, "added: %s (%s)\n", v.name.c_str(),
+                     v.method == 0 ? "stored" : "deflated");
+      }
+    }
+    m_current = -1;
+    m_failed = false;
+    m_entryBytes = 0;
+  }
+  void Clear() {
+    if (m_drawn == 0) return;
+    std::fprintf(stderr, "\r%*s\r", static_cast<int>(m_drawn), "");
+    std::fflush(stderr);
+    m_drawn = 0;
+  }
+  void Draw() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastDraw < std::chrono::milliseconds(160)) return;
+    m_lastDraw = now;
+    const double done = static_cast<double>(std::min(m_bytesDone + m_entryBytes, m_totalBytes));
+    const double fraction = m_totalBytes > 0 ? done / static_cast<double>(m_totalBytes) : 1.0;
+    const double seconds = Seconds();
+    std::string tail = " " + std::to_string(static_cast<int>(fraction * 100)) + "% " +
+                       FormatBytes(done) + "/" + FormatBytes(static_cast<double>(m_totalBytes)) +
+                       "  " + std::to_string(m_added) + " entries  " +
+                       FormatBytes(seconds > 0 ? done / seconds : 0) + "/s";
+    int width = platform::TerminalWidth(platform::kStdErrorHandle);
+    if (width <= 0) width = 80;
+    const int barWidth = std::clamp(width - 3 - static_cast<int>(tail.size()), 0, 40);
+    std::string line;
+    if (barWidth >= 10) {
+      const int filled = static_cast<int>(fraction * barWidth);
+      line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+             std::string(static_cast<std::size_t>(barWidth - filled), '.') + "]";
+    }
+    line += tail;
+    if (line.size() > static_cast<std::size_t>(width - 1)) line.resize(width - 1);
+    std::fprintf(stderr, "\r%s", line.c_str());
+    if (m_drawn > line.size())
+      std::fprintf(stderr, "%*s", static_cast<int>(m_drawn - line.size()), "");
+    std::fflush(stderr);
+    m_drawn = std::max(m_drawn, line.size());
+  }
+
+  std::FILE* m_lines;
+  Mode m_mode;
+  std::int64_t m_totalBytes;
+  const std::vector<bool>& m_skip;
+  std::int32_t m_current = -1;
+  bool m_failed = false;
+  std::int64_t m_entrySize = 0, m_entryBytes = 0, m_bytesDone = 0;
+  std::int32_t m_added = 0;
+  std::size_t m_drawn = 0;
+  std::chrono::steady_clock::time_point m_start, m_lastDraw;
+};
+
+// Entries whose source is the archive file itself, which must not be read while written.
+std::vector<bool> FindArchiveItself(const zip::cZipEngine& engine,
+                                    const std::vector<SourceRange>& ranges,
+                                    const std::string& archive) {
+  std::vector<bool> skip(static_cast<std::size_t>(engine.FileCount()), false);
+  std::error_code ec;
+  const fs::path archivePath = ToPath(archive);
+  if (archive == "-" || !fs::exists(archivePath, ec)) return skip;
+  for (const SourceRange& r : ranges) {
+    for (std::int32_t i = r.first; i < r.last; ++i) {
+      fs::path source = ToPath(r.root);
+      if (r.folder) {
+        const std::string entry = engine.FileInfo(i).Array()[0].Text();
+        const std::size_t cut = r.target.empty() ? 0 : r.target.size() + 1;
+        source /= ToPath(zip::pvToNativePath(entry.substr(std::min(cut, entry.size()))));
+      }
+      if (source.filename() != archivePath.filename()) continue;
+      if (fs::equivalent(source, archivePath, ec)) skip[static_cast<std::size_t>(i)] = true;
+    }
+  }
+  return skip;
+}
+
+}  // namespace
+
+int RunCreate(const Args& args) {
+  std::string archive, comment;
+  bool recursive = false, emptyFolders = false, quiet = false, optionsDone = false;
+  std::int32_t level = 6, useUtf8 = -2;
+  std::vector<std::string> sources;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> const std::string* { return i + 1 < args.size() ? &args[++i] : nullptr; };
+    if (!optionsDone && a == "--") {
+      optionsDone = true;
+    } else if (!optionsDone && a == "-r") {
+      recursive = true;
+    } else if (!optionsDone && a == "-e") {
+      emptyFolders = true;
+    } else if (!optionsDone && a == "-q") {
+      quiet = true;
+    } else if (!optionsDone && a == "-L") {
+      const std::string* v = value();
+      if (v == nullptr || v->size() != 1 || (*v)[0] < '0' || (*v)[0] > '9') {
+        return UsageError("create: -L needs a level from 0 to 9");
+      }
+      level = (*v)[0] - '0';
+    } else if (!optionsDone && a == "-u") {
+      const std::string* v = value();
+      if (v != nullptr && *v == "auto") {
+        useUtf8 = -2;
+      } else if (v != nullptr && *v == "always") {
+        useUtf8 = -1;
+      } else if (v != nullptr && *v == "never") {
+        useUtf8 = 0;
+      } else {
+        return UsageError("create: -u needs auto, always or never");
+      }
+    } else if (!optionsDone && a == "-c") {
+      const std::string* v = value();
+      if (v == nullptr) return UsageError("create: -c needs a comment");
+      comment = *v;
+    } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
+      return UsageError("create: unknown option '" + a + "'");
+    } else if (archive.empty()) {
+      archive = a;
+    } else {
+      sources.push_back(a);
+    }
+  }
+  if (archive.empty()) return UsageError("create needs an ARCHIVE");
+  if (sources.empty()) return UsageError("create needs at least one SOURCE");
+
+  zip::cZipEngine engine;
+  ErrorPrinter queueErrors(engine);
+  engine.SetEvents(&queueErrors);
+  std::vector<SourceRange> ranges;
+  for (const std::string& source : sources) {
+    const std::int32_t first = engine.FileCount();
+    const std::string name = EntryNameOf(source);
+    const std::uint32_t attributes = platform::FileAttributesOf(source);
+    const bool folder = attributes != platform::kInvalidFileAttributes &&
+                        (attributes & platform::kAttributeDirectory) &&
+                        !(attributes & platform::kAttributeReparsePoint);
+    if (folder && recursive) {
+      std::string pattern = source;
+      if (!platform::IsPathSeparator(pattern.back())) pattern.push_back(platform::kPathSeparator);
+      engine.AddFromFolder(pattern + "*.*", true, name, emptyFolders, {}, 0, -1);
+      ranges.push_back({first, engine.FileCount(), true, source, name});
+    } else if (folder) {
+      // Without -r a folder stands for itself: one folder entry, as zip does.
+      if (!name.empty()) {
+        std::string path = source;
+        if (!platform::IsPathSeparator(path.back())) path.push_back(platform::kPathSeparator);
+        engine.AddFile(zip::Variant(path), name + "\\");
+      }
+    } else {
+      engine.AddFile(zip::Variant(source), name);
+      ranges.push_back({first, engine.FileCount(), false, source, {}});
+    }
+  }
+  engine.SetEvents(nullptr);
+  if (engine.FileCount() == 0) {
+    std::fprintf(stderr, "zipengine: nothing to add; %s was not written\n", archive.c_str());
+    return kExitEngineError;
+  }
+
+  const std::vector<bool> skip = FindArchiveItself(engine, ranges, archive);
+  std::int64_t totalBytes = 0;
+  for (std::int32_t i = 0; i < engine.FileCount(); ++i) {
+    if (!skip[static_cast<std::size_t>(i)]) {
+      totalBytes += std::max<std::int64_t>(ViewEntry(engine, i).size, 0);
+    }
+  }
+  CreateProgress display(engine, quiet, totalBytes, skip, archive == "-" ? stderr : stdout);
+  engine.SetEvents(&display);
+  bool written;
+  zip::ByteArray memory;
+  if (archive != "-") {
+    written = engine.CompressArchive(zip::Variant(archive), comment, level, useUtf8);
+  } else if (platform::IsSeekable(platform::kStdOutputHandle)) {
+    std::fflush(stdout);
+    written = engine.CompressArchive(zip::Variant("stdout:"), comment, level, useUtf8);
+  } else {
+    // A pipe cannot be sought back into to complete the local headers: build the archive in
+    // memory, then send it.
+    written = engine.CompressArchive(zip::Variant::Ref(memory), comment, level, useUtf8);
+  }
+  engine.SetEvents(nullptr);
+  display.Finish();
+  if (written && archive == "-" && !memory.empty()) {
+    std::fflush(stdout);
+    try {
+      zip::VfsHandle out = zip::pvVfsCreate(zip::Variant("stdout:"));
+      if (zip::pvVfsWrite(out, memory.data(), static_cast<std::int32_t>(memory.size())) !=
+          static_cast<std::int32_t>(memory.size())) {
+        throw zip::ZipError{zip::kZipErrorNumber, {}, "short write (standard output)"};
+      }
+    } catch (const zip::ZipError& e) {
+      std::fprintf(stderr, "zipengine: %s\n", e.Description.c_str());
+      return kExitEngineError;
+    }
+  }
+  if (!written && display.Count() == 0) {
+    std::fprintf(stderr, "zipengine: %s\n", engine.LastError().c_str());
+  }
+  if (!quiet && written) {
+    std::fprintf(archive == "-" ? stderr : stdout, "%d entries written to %s (%s in %.2f s)\n",
+                 display.EntriesAdded(), archive == "-" ? "standard output" : archive.c_str(),
+                 FormatBytes(double(display.BytesAdded())).c_str(), display.Seconds());
+  }
+  return written && display.Count() + queueErrors.Count() == 0 ? kExitOk : kExitEngineError;
+}
+
+}  // namespace lum::tools

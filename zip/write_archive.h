@@ -1,0 +1,62 @@
+// The working state of one CompressArchive call.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/codec_table.h"
+#include "zip/storage.h"
+#include "zip/variant.h"
+#include "zip/zip_records.h"
+
+namespace lum::zip {
+
+// Bytes read from a source per chunk, and the size of each of the two data buffers.
+inline constexpr std::int32_t kWriteChunk = 65536;
+// The central directory is gathered in memory and written in pieces of about this size.
+inline constexpr std::size_t kDirectoryFlush = 65536;
+
+// What one CompressArchive call works with. The output handle and the two buffers live for
+// the whole call; the source handle, the encoder handle and the entry's encoded name for one
+// entry. The destructor releases what an early stop left behind.
+struct WriteJob {
+  explicit WriteJob(const codec::CodecEntryTable& codec) : uCodec(codec) {}
+  WriteJob(const WriteJob&) = delete;
+  WriteJob& operator=(const WriteJob&) = delete;
+  ~WriteJob() { ReleaseCodec(); }
+
+  // Frees a codec output buffer still held and destroys the encoder handle, if any.
+  void ReleaseCodec();
+  // After a failure or a cancel: a named file is cut to nothing, so that what was written of
+  // it cannot pass for an archive (a stored archive among the entries would otherwise end the
+  // file with an end record of its own). Memory and stream targets are left as they are, and
+  // so are standard handles. Never raises.
+  void AbandonOutput() noexcept;
+
+  const codec::CodecEntryTable& uCodec;
+  std::int32_t archiveLevel = 6;  // the level of entries queued with −1
+  std::int32_t useUtf8 = -2;
+  VfsHandle output;
+  VfsHandle source;
+  ByteArray readBuffer = ByteArray(kWriteChunk);
+  ByteArray chunkBuffer = ByteArray(kWriteChunk);
+  // The local header image, reused for every entry; its signature is set once.
+  std::uint8_t local[records::kLocalSize] = {};
+  // The version needed of every central header: the highest any written entry needs.
+  std::uint16_t directoryVersion = 10;
+  codec::CodecWord encoder = 0;
+  codec::CodecBlock block{};
+
+  // The current entry: its effective level, encoded name and where its data starts, then
+  // what has been written of it so far.
+  std::int32_t level = 0;
+  ByteArray name;
+  std::int64_t dataStart = 0;
+  bool deflated = false;            // a Deflate pass read the source and wrote data
+  std::uint32_t crc = 0xFFFFFFFFu;  // the running CRC-32 register
+  std::int64_t size = 0;            // bytes read from the source
+  std::int64_t compressedSize = 0;  // bytes written after the local header
+  std::int32_t method = 8;
+  std::uint16_t versionNeeded = 20;
+};
+
+}  // namespace lum::zip

@@ -1,0 +1,99 @@
+// The data of one entry being written: through the Deflate encoder, or stored.
+//
+// Deflate reads the source in chunks of 65,536 bytes with one chunk read ahead, so the
+// encoder learns which chunk is the last from the read that returned nothing, without a
+// separate end call. The two buffers swap roles instead of copying the chunk, and each
+// encoder output goes straight to the output handle and is freed at once, so memory stays
+// two chunks and one output buffer whatever the entry's size.
+//
+// When Deflate does not pay (more compressed bytes than source bytes), the entry is stored:
+// the source is read again from its start and written over the Deflate data, which costs a
+// second read instead of a copy of the source. Both passes refuse to go past 2 GiB in the
+// source or in the archive, so no header ever holds a wrapped size or offset.
+#include "codec/deflate_levels.h"
+#include "zip/extract.h"
+#include "zip/write_archive.h"
+#include "zip/write_records.h"
+#include "zip/zip_engine.h"
+
+namespace lum::zip {
+
+namespace rec = records;
+
+namespace {
+
+// Raises "Unsupported entry size. Entry %1 needs Zip64" when the entry's source or its data
+// in the archive has grown past what a signed 32-bit field holds.
+void CheckZip64(const WriteJob& job, std::int32_t index) {
+  if (job.size > kMaxArchivePosition || job.dataStart + job.compressedSize > kMaxArchivePosition) {
+    pvRaise({},
+            pvCompoundMessage(kMsgUnsupportedSize, pvFormatEntryMessage(kMsgNeedsZip64, index)));
+  }
+}
+
+}  // namespace
+
+void cZipEngine::pvDeflateEntryData(std::int32_t i, EntryInfo& e, WriteJob& job) {
+  job.encoder = m_uCodec.pfnDeflateCreate(codec::Word(&m_uCodec), 0, 0, 0);
+  if (job.encoder == 0) pvRaise({}, kMsgCannotInitDeflate);
+  codec::ApplyDeflateLevel(job.block, job.level);
+  job.deflated = true;
+
+  std::int32_t count = pvVfsRead(job.source, job.readBuffer.data(), kWriteChunk);
+  do {
+    std::swap(job.readBuffer, job.chunkBuffer);
+    job.block.pInput = job.chunkBuffer.data();
+    job.block.lInputSize = count;
+    const std::int32_t next = pvVfsRead(job.source, job.readBuffer.data(), kWriteChunk);
+    job.block.bFinal = next == 0 ? 1 : 0;
+    if (m_uCodec.pfnDeflate(job.encoder, codec::Word(&job.block), codec::Word(&job.crc),
+                            job.level) == 0 ||
+        job.block.pOutput == nullptr) {
+      pvRaise({}, kMsgErrorCompressing);
+    }
+    job.size += count;
+    job.compressedSize += job.block.lOutputSize;
+    CheckZip64(job, i);
+    pvWriteAll(job.output, job.block.pOutput, static_cast<std::size_t>(job.block.lOutputSize));
+    m_uCodec.pfnFree(job.block.pOutput);
+    job.block.pOutput = nullptr;
+    if (pvRaiseProgress(i, static_cast<std::int32_t>(job.size), e.Size)) pvUserCancelled();
+    count = next;
+  } while (count > 0);
+
+  m_uCodec.pfnDeflateDestroy(job.encoder, 0, 0, 0);
+  job.encoder = 0;
+  job.method = rec::kMethodDeflate;
+  job.versionNeeded = 20;
+  if (job.size == 0 && job.compressedSize == 0) {
+    job.method = rec::kMethodStored;
+    job.versionNeeded = 10;
+  }
+}
+
+void cZipEngine::pvStoreEntryData(std::int32_t i, EntryInfo& e, WriteJob& job) {
+  // After a Deflate pass both handles go back to the entry's start. Without one nothing has
+  // been read or written yet, so a source that cannot seek (a pipe) can still be stored.
+  if (job.deflated) {
+    pvVfsSeek(job.source, 0, 0);
+    pvVfsSeek(job.output, static_cast<std::int32_t>(job.dataStart), 0);
+  }
+  job.method = rec::kMethodStored;
+  job.versionNeeded = 10;
+  job.crc = 0xFFFFFFFFu;
+  job.size = 0;
+  job.compressedSize = 0;
+  for (;;) {
+    if (pvRaiseProgress(i, static_cast<std::int32_t>(job.size), e.Size)) pvUserCancelled();
+    const std::int32_t count = pvVfsRead(job.source, job.chunkBuffer.data(), kWriteChunk);
+    if (count <= 0) break;
+    m_uCodec.pfnCrc32Update(codec::Word(&m_uCodec), codec::Word(job.chunkBuffer.data()), count,
+                            codec::Word(&job.crc));
+    job.size += count;
+    job.compressedSize += count;
+    CheckZip64(job, i);
+    pvWriteAll(job.output, job.chunkBuffer.data(), static_cast<std::size_t>(count));
+  }
+}
+
+}  // namespace lum::zip

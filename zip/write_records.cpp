@@ -1,0 +1,91 @@
+// The writer's records: name and comment encoding and the three header writers.
+#include "zip/write_records.h"
+
+#include <cstring>
+
+#include "platform/codepage.h"
+#include "platform/error_code.h"
+#include "zip/names.h"
+#include "zip/zip_error.h"
+
+namespace lum::zip {
+
+namespace rec = records;
+
+ByteArray pvToMultiByte(const std::string& text, std::int32_t codePage) {
+  return pvToCodePage(text, codePage);
+}
+
+std::int32_t pvUtf8Flag(const std::string& FileName, std::int32_t UseUtf8) {
+  if (UseUtf8 == -1) return rec::kFlagUtf8;
+  if (UseUtf8 != -2) return 0;
+  const ByteArray oem = pvToMultiByte(FileName, platform::kCodePageOem);
+  return pvFromCodePage(oem, platform::kCodePageOem) == FileName ? 0 : rec::kFlagUtf8;
+}
+
+std::int32_t pvEntryCodePage(std::int32_t Flags) {
+  return (Flags & rec::kFlagUtf8) ? platform::kCodePageUtf8 : platform::kCodePageOem;
+}
+
+ByteArray pvEncodeEntryName(const std::string& FileName, std::int32_t codePage) {
+  std::string name = FileName;
+  for (char& c : name) {
+    if (c == '\\') c = '/';
+  }
+  return pvToMultiByte(name, codePage);
+}
+
+void pvCheckField16(std::size_t size) {
+  if (size > static_cast<std::size_t>(kMaxField16)) pvRaise({}, kMsgValueTooLarge);
+}
+
+void pvWriteAll(VfsHandle& out, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const auto piece = static_cast<std::int32_t>(std::min<std::size_t>(size, 0x40000000));
+    if (pvVfsWrite(out, data, piece) != piece) {
+      pvRaise("pvVfsWrite", pvSystemErrorMessage(platform::kErrorDiskFull, out.sName));
+    }
+    data += piece;
+    size -= static_cast<std::size_t>(piece);
+  }
+}
+
+void pvWriteLocalHeader(VfsHandle& out, std::uint8_t* header, const ByteArray& name,
+                        const ByteArray& extra) {
+  pvCheckField16(name.size());
+  pvCheckField16(extra.size());
+  rec::Put16(header + rec::kLocalNameLength, static_cast<std::uint32_t>(name.size()));
+  rec::Put16(header + rec::kLocalExtraLength, static_cast<std::uint32_t>(extra.size()));
+  ByteArray image(static_cast<std::size_t>(rec::kLocalSize) + name.size() + extra.size());
+  std::memcpy(image.data(), header, rec::kLocalSize);
+  if (!name.empty()) std::memcpy(image.data() + rec::kLocalSize, name.data(), name.size());
+  if (!extra.empty()) {
+    std::memcpy(image.data() + rec::kLocalSize + name.size(), extra.data(), extra.size());
+  }
+  pvWriteAll(out, image.data(), image.size());
+}
+
+void pvWriteCentralHeader(ByteArray& directory, std::uint8_t* header, const ByteArray& name,
+                          const ByteArray& extra, const ByteArray& comment) {
+  pvCheckField16(name.size());
+  pvCheckField16(extra.size());
+  pvCheckField16(comment.size());
+  rec::Put16(header + rec::kCentralNameLength, static_cast<std::uint32_t>(name.size()));
+  rec::Put16(header + rec::kCentralExtraLength, static_cast<std::uint32_t>(extra.size()));
+  rec::Put16(header + rec::kCentralCommentLength, static_cast<std::uint32_t>(comment.size()));
+  directory.insert(directory.end(), header, header + rec::kCentralSize);
+  directory.insert(directory.end(), name.begin(), name.end());
+  directory.insert(directory.end(), extra.begin(), extra.end());
+  directory.insert(directory.end(), comment.begin(), comment.end());
+}
+
+void pvWriteEndOfCentralDir(VfsHandle& out, std::uint8_t* record, const std::string& comment) {
+  const ByteArray bytes = pvToMultiByte(comment, platform::kCodePageOem);
+  pvCheckField16(bytes.size());
+  rec::Put16(record + rec::kEndCommentLength, static_cast<std::uint32_t>(bytes.size()));
+  ByteArray image(record, record + rec::kEndSize);
+  image.insert(image.end(), bytes.begin(), bytes.end());
+  pvWriteAll(out, image.data(), image.size());
+}
+
+}  // namespace lum::zip

@@ -1,0 +1,69 @@
+// The writer's side of the ZIP records: encoding names and comments, the UTF-8 flag rule,
+// and writing local headers, central-directory headers and the end record with their
+// variable parts. Every 16-bit length is checked before it is written, and every write must
+// write all its bytes, so a header never carries a wrapped length and a short write never
+// passes unnoticed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "zip/storage.h"
+#include "zip/variant.h"
+#include "zip/zip_records.h"
+
+namespace lum::zip {
+
+// A name, extra field or comment of 32,768 bytes or more, or more than 32,767 entries.
+inline constexpr char kMsgValueTooLarge[] = "Value too large for a 16-bit field";
+// The largest value the writer puts into a 16-bit length or count field.
+inline constexpr std::int32_t kMaxField16 = 0x7FFF;
+// The last byte position an archive may use: offsets and sizes are signed 32-bit.
+inline constexpr std::int64_t kMaxArchivePosition = 0x7FFFFFFF;
+// The name CompressArchive gives its output when it ends it.
+inline constexpr char kOutputArchiveName[] = "[output_archive]";
+
+// `text` in `codePage` (65001 UTF-8, 1 OEM): empty for empty text or when the conversion
+// yields nothing; characters the code page lacks become its substitute.
+ByteArray pvToMultiByte(const std::string& text, std::int32_t codePage);
+
+// The general-purpose flags of an entry named `FileName` under `UseUtf8`: −2 sets bit 11
+// (0x800) only when the name does not survive a round trip through the OEM code page, −1
+// always, any other value never.
+std::int32_t pvUtf8Flag(const std::string& FileName, std::int32_t UseUtf8);
+
+// The code page of an entry's name and comment for its `Flags`: UTF-8 with bit 11, else OEM.
+std::int32_t pvEntryCodePage(std::int32_t Flags);
+
+// The stored form of an entry name: every "\" turned into "/", encoded in `codePage`.
+ByteArray pvEncodeEntryName(const std::string& FileName, std::int32_t codePage);
+
+// Raises "Value too large for a 16-bit field" when `size` does not fit a 16-bit field.
+void pvCheckField16(std::size_t size);
+
+// Writes `size` bytes; a write that takes fewer raises "pvVfsWrite" (the disk-full text and
+// the handle's name), as a failed one does.
+void pvWriteAll(VfsHandle& out, const std::uint8_t* data, std::size_t size);
+
+// Sets the name and extra lengths of the 30-byte local header image `header` and writes it,
+// followed by the name and extra bytes, in one write.
+void pvWriteLocalHeader(VfsHandle& out, std::uint8_t* header, const ByteArray& name,
+                        const ByteArray& extra);
+
+// Sets the three lengths of the 46-byte central header image `header` and appends it,
+// followed by name, extra field and comment, to `directory` (the central directory is
+// written from there in large pieces).
+void pvWriteCentralHeader(ByteArray& directory, std::uint8_t* header, const ByteArray& name,
+                          const ByteArray& extra, const ByteArray& comment);
+
+// Encodes `comment` in the OEM code page, sets the comment length of the 22-byte end record
+// image `record` and writes the record and the comment.
+void pvWriteEndOfCentralDir(VfsHandle& out, std::uint8_t* record, const std::string& comment);
+
+// The DOS date and time of an entry's LastModified (seconds rounded down to even); both 0
+// for dates outside 1980–2107.
+inline void pvToDosDateTime(double localDate, std::uint16_t& date, std::uint16_t& time) {
+  records::pvToDosDateTime(localDate, date, time);
+}
+
+}  // namespace lum::zip
