@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace lum::test {
 
@@ -63,7 +64,8 @@ ReferenceDeflater::ReferenceDeflater(const codec::CodecEntryTable& table)
       m_chain(std::make_unique_for_overwrite<ChainRecord[]>(kWindow)),
       m_window(std::make_unique_for_overwrite<std::uint8_t[]>(kWindow)),
       m_heads(std::make_unique_for_overwrite<std::int16_t[]>(65536)),
-      m_candidates(std::make_unique_for_overwrite<std::int32_t[]>(1000)) {
+      m_candidates(std::make_unique_for_overwrite<std::int32_t[]>(1000)),
+      m_kept(std::make_unique_for_overwrite<std::int32_t[]>(1000)) {
   // Every chain field and every head is −1 (all bits set). The window is not cleared at
   // creation; a recognisable filler stands for whatever memory held, so that any read of a
   // never-written byte would show as a difference.
@@ -177,21 +179,25 @@ ReferenceDeflater::Match ReferenceDeflater::FindMatch(std::int32_t i) {
 
   const std::int32_t limit = std::min(m_params.compareLength, r);
   std::int32_t j = 4;
-  std::vector<std::int32_t> list(m_candidates.get(), m_candidates.get() + count);
+  // The list is narrowed into the second array, which then becomes the list.
+  std::int32_t* list = m_candidates.get();
+  std::int32_t* kept = m_kept.get();
+  std::int32_t listCount = count;
   while (j < limit) {
-    std::vector<std::int32_t> kept;
-    for (std::int32_t d : list) {
-      if (CandidateByte(d, i, j) == m_in[i + j]) kept.push_back(d);
+    std::int32_t keptCount = 0;
+    for (std::int32_t k = 0; k < listCount; ++k) {
+      if (CandidateByte(list[k], i, j) == m_in[i + j]) kept[keptCount++] = list[k];
     }
-    if (kept.size() >= 2) {
-      list = kept;
+    if (keptCount >= 2) {
+      std::swap(list, kept);
+      listCount = keptCount;
       ++j;
       continue;
     }
-    if (kept.size() == 1) list = kept;
+    if (keptCount == 1) list[0] = kept[0];
     break;
   }
-  const std::int32_t d = list.front();
+  const std::int32_t d = list[0];
   while (j < r && CandidateByte(d, i, j) == m_in[i + j]) ++j;
   return {d, j};
 }

@@ -65,6 +65,7 @@ class ReferenceDeflater {
   std::uint8_t m_pending[4] = {};
   std::int32_t m_pendingCount = 0;
   std::unique_ptr<std::int32_t[]> m_candidates;
+  std::unique_ptr<std::int32_t[]> m_kept;  // survivors of one narrowing step
 
   std::vector<std::uint8_t> m_out;
   std::uint32_t m_acc = 0;
