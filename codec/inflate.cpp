@@ -171,7 +171,7 @@ Step Action(InflateCall& c, bool plainOnly) {
       }
       if (s.index < s.hclen) return Step::kContinue;  // refill and go on
       FreeHuffTable(table, s.codeLen);
-      s.codeLen = BuildHuffTable(table, s.codeLenLengths, 19);
+      s.codeLen = BuildHuffTable(table, s.codeLenLengths, 19, HuffKind::kCodeLengths);
       if (s.codeLen == nullptr) return Step::kFail;
       s.index = 0;
       s.state = kCodeLengths;
@@ -180,8 +180,8 @@ Step Action(InflateCall& c, bool plainOnly) {
     case kCodeLengths: {
       if (s.index >= s.hlit + s.hdist) {
         ReleaseBlockTables(s);
-        s.lit = BuildHuffTable(table, s.lengths, s.hlit);
-        s.dist = BuildHuffTable(table, s.lengths + s.hlit, s.hdist);
+        s.lit = BuildHuffTable(table, s.lengths, s.hlit, HuffKind::kLiteralLength);
+        s.dist = BuildHuffTable(table, s.lengths + s.hlit, s.hdist, HuffKind::kDistance);
         FreeHuffTable(table, s.codeLen);
         s.codeLen = nullptr;
         if (s.lit == nullptr || s.dist == nullptr) return Step::kFail;
@@ -332,6 +332,18 @@ void RefreshWindow(InflateCall& c) {
   s.windowPos = (s.windowPos + c.outLen) & (kInflateWindowSize - 1);
 }
 
+// The capacity a call's output buffer starts with: 32 KiB, doubled while it is below
+// kInflateOutputPerInput bytes per input byte (up to kInflateLargestInitialOutput), so that a
+// large chunk of typical data decodes without reallocating. Only the capacity depends on it;
+// the caller sees the same length and bytes.
+std::int32_t InitialOutputCapacity(std::int32_t inputSize) {
+  std::int64_t cap = kInflateInitialOutput;
+  const std::int64_t want =
+      std::min<std::int64_t>(std::int64_t{inputSize} * kInflateOutputPerInput, kInflateLargestInitialOutput);
+  while (cap < want) cap *= 2;
+  return static_cast<std::int32_t>(cap);
+}
+
 void FreeState(InflateState* s) {
   const CodecEntryTable& table = *s->table;
   ReleaseBlockTables(*s);
@@ -358,9 +370,9 @@ CodecWord InflateCreate(CodecWord tableWord, CodecWord, CodecWord, CodecWord) {
   std::memset(lengths + 144, 9, 112);
   std::memset(lengths + 256, 7, 24);
   std::memset(lengths + 280, 8, 8);
-  s->fixedLit = BuildHuffTable(*table, lengths, 288);
+  s->fixedLit = BuildHuffTable(*table, lengths, 288, HuffKind::kLiteralLength);
   std::memset(lengths, 5, 32);
-  s->fixedDist = BuildHuffTable(*table, lengths, 32);
+  s->fixedDist = BuildHuffTable(*table, lengths, 32, HuffKind::kDistance);
   if (s->fixedLit == nullptr || s->fixedDist == nullptr) {
     FreeState(s);
     return 0;
@@ -390,9 +402,9 @@ CodecWord Inflate(CodecWord handle, CodecWord blockWord, CodecWord crcWord, Code
   c.s = s;
   c.inBegin = c.in = block->pInput;
   c.inEnd = block->pInput + block->lInputSize;
-  c.out = static_cast<std::uint8_t*>(table.pfnAlloc(kInflateInitialOutput));
+  c.outCap = InitialOutputCapacity(block->lInputSize);
+  c.out = static_cast<std::uint8_t*>(table.pfnAlloc(static_cast<std::size_t>(c.outCap)));
   if (c.out == nullptr) return 0;  // nothing consumed: the handle is unchanged
-  c.outCap = kInflateInitialOutput;
 
   if (Run(c) == Step::kFail) {
     table.pfnFree(c.out);

@@ -9,8 +9,12 @@ namespace lum::codec {
 
 // Bytes of history a decoder keeps: the largest distance Deflate can express.
 inline constexpr std::int32_t kInflateWindowSize = 32768;
-// Size of the output buffer each call starts with; it doubles whenever full.
+// Smallest size of the output buffer a call starts with; it doubles whenever full. A call
+// with a large input chunk starts with the first doubling of it that holds
+// kInflateOutputPerInput bytes per input byte, but at most kInflateLargestInitialOutput.
 inline constexpr std::int32_t kInflateInitialOutput = 32768;
+inline constexpr std::int32_t kInflateOutputPerInput = 4;
+inline constexpr std::int32_t kInflateLargestInitialOutput = 1 << 20;
 
 namespace testing {
 // Test hook: true makes every later pfnInflate call decode with the plain state machine

@@ -2,18 +2,28 @@
 // decoded without checking for the end of the chunk.
 //
 // The loop runs only while at least kFastInputMargin bytes of input remain, so the 64-bit
-// bit buffer can be refilled by one unaligned 8-byte load (leaving 56–63 valid bits) and
-// every decision is made on real input bits: one iteration needs at most three literal codes
-// (45 bits) or up to two literals, a length code and its extra bits (50 bits), then one more
-// refill before the distance code and its extra bits (15 + 13 bits). The state machine would
-// make the same decisions on the same bits in the same call, so the two cannot disagree
-// about output or failure.
+// bit buffer can be refilled without a branch by one unaligned 8-byte load (leaving 56–63
+// valid bits), and every decision is made on real input bits. An iteration refills once at
+// its top and decodes up to three literals (27 bits: a literal found in the root is at most 9
+// bits), or up to two literals and a length code with its extra bits (18 + 15 + 5 bits); it
+// refills again before the distance code and its extra bits (15 + 13 bits). The state machine
+// would make the same decisions on the same bits in the same call, so the two cannot
+// disagree about output or failure.
 //
-// Output goes straight into the call's buffer, grown ahead of need by doubling so that a
-// whole match plus a word of over-copy always fits. Matches are copied 8 bytes at a time
-// when the distance allows, as a run for distance 1, and byte by byte otherwise; a match
-// reaching before the call's first output byte reads the window, which the call refreshes
-// once at its end.
+// Table entries carry everything an iteration needs (inflate_huffman.h): a literal flag, the
+// base and extra-bit count of a length or distance, and one "exceptional" flag for the rare
+// rest, so the common path tests one bit per symbol. The next literal/length entry is looked
+// up as soon as the bits of the current symbol are gone, before its byte is stored or its
+// match copied, so the load overlaps the work; the refill at the top of the next iteration
+// only adds bits above those the look-up used.
+//
+// Output goes straight into the call's buffer, grown ahead of need by doubling so that three
+// literals or two literals and a whole match, plus the over-copy of the word copies, always
+// fit. Matches are copied 16 or 8 bytes at a time when the distance allows, as a repeated
+// byte for distance 1, and as a repeated pattern for distances 2–7; the copies may write
+// up to kOverCopy bytes past the match, which later output overwrites. A match reaching
+// before the call's first output byte reads the window, which the call refreshes once at
+// its end.
 #include <bit>
 #include <cstring>
 
@@ -23,9 +33,10 @@ namespace lum::codec::inflate {
 namespace {
 
 constexpr std::int32_t kMaxMatch = 258;
+constexpr std::int32_t kOverCopy = 16;
 // Output room kept free at the top of an iteration: two literals, a whole match and the
-// over-copy of up to 15 bytes past its end.
-constexpr std::int32_t kOutMargin = 2 + kMaxMatch + 16;
+// over-copy past its end.
+constexpr std::int32_t kOutMargin = 2 + kMaxMatch + kOverCopy;
 
 inline std::uint64_t Load64(const std::uint8_t* p) {
   std::uint64_t v;
@@ -34,32 +45,77 @@ inline std::uint64_t Load64(const std::uint8_t* p) {
   return v;
 }
 
-// Looks up one symbol's entry, consuming its bits. The caller has at least 15 valid bits.
-inline std::uint32_t DecodeEntry(const HuffTable& t, std::uint64_t& bits, std::uint32_t& count) {
-  std::uint32_t e = t.entries[bits & t.mask];
-  if (e & kEntrySubTable) {
-    const std::uint32_t root = EntryBits(e);
-    const std::uint32_t subMask = (1u << EntrySubWidth(e)) - 1u;
-    e = t.entries[EntrySymbol(e) + ((bits >> root) & subMask)];
-    bits >>= root;
-    count -= root;
+inline void Copy8(std::uint8_t* dst, const std::uint8_t* src) {
+  std::memcpy(dst, src, 8);
+}
+
+inline void Copy16(std::uint8_t* dst, const std::uint8_t* src) {
+  std::memcpy(dst, src, 16);
+}
+
+// Appends `length` bytes from `distance` back, where the whole distance lies inside this
+// call's output. May write up to kOverCopy bytes past the match.
+inline void CopyMatch(std::uint8_t* out, std::uint32_t distance, std::uint32_t length) {
+  std::uint8_t* const end = out + length;
+  if (distance >= 16) {
+    const std::uint8_t* src = out - distance;
+    Copy16(out, src);  // most matches are short: one copy without a test
+    while ((out += 16) < end) {
+      src += 16;
+      Copy16(out, src);
+    }
+  } else if (distance >= 8) {
+    const std::uint8_t* src = out - distance;
+    Copy8(out, src);
+    Copy8(out + 8, src + 8);
+    out += 16;
+    src += 16;
+    while (out < end) {
+      Copy8(out, src);
+      out += 8;
+      src += 8;
+    }
+  } else if (distance == 1) {
+    const std::uint64_t v = out[-1] * 0x0101010101010101ull;
+    do {
+      std::memcpy(out, &v, 8);
+      out += 8;
+    } while (out < end);
+  } else {
+    // A pattern of period d = distance: its first 8 bytes one by one, then whole words from
+    // `stride` back, a multiple of d of at least 8, so every word is read after it is written.
+    static constexpr std::uint8_t kStride[8] = {0, 0, 8, 9, 8, 10, 12, 14};
+    const std::uint8_t* src = out - distance;
+    for (int i = 0; i < 8; ++i) out[i] = src[i];
+    const std::uint32_t stride = kStride[distance];
+    for (out += 8; out < end; out += 8) Copy8(out, out - stride);
   }
-  const std::uint32_t used = EntryBits(e);  // 0 for an empty entry
-  bits >>= used;
-  count -= used;
-  return e;
+}
+
+// Appends a match that reaches before the call's first output byte: its first bytes come
+// from the window as it was when the call began, the rest from the start of the output.
+void CopyFromWindow(const InflateCall& c, std::uint8_t* out, std::uint32_t distance,
+                    std::uint32_t length) {
+  const std::uint32_t produced = static_cast<std::uint32_t>(out - c.out);
+  const std::uint32_t back = distance - produced;  // bytes before the output's start
+  const std::uint32_t fromWindow = back < length ? back : length;
+  const std::uint32_t pos =
+      (static_cast<std::uint32_t>(c.s->windowPos) - back) & (kInflateWindowSize - 1);
+  const std::uint32_t first =
+      fromWindow < kInflateWindowSize - pos ? fromWindow : kInflateWindowSize - pos;
+  std::memcpy(out, c.s->window + pos, first);
+  std::memcpy(out + first, c.s->window, fromWindow - first);
+  for (std::uint32_t i = fromWindow; i < length; ++i) out[i] = c.out[i - back];
 }
 
 }  // namespace
 
 Step FastDecode(InflateCall& c) {
   InflateState& s = *c.s;
-  const HuffTable& lit = *s.lit;
-  const HuffTable& dist = *s.dist;
-  const CodecCodeRecord* lengthCodes = s.table->pLengthCodes;
-  const CodecCodeRecord* distanceCodes = s.table->pDistanceCodes;
-  const std::uint8_t* window = s.window;
-  const std::uint32_t windowPos = static_cast<std::uint32_t>(s.windowPos);
+  const std::uint32_t* const litEntries = s.lit->entries;
+  const std::uint32_t litMask = s.lit->mask;
+  const std::uint32_t* const distEntries = s.dist->entries;
+  const std::uint32_t distMask = s.dist->mask;
 
   const std::uint8_t* in = c.in;
   const std::uint8_t* const inLimit = c.inEnd - kFastInputMargin;
@@ -67,14 +123,20 @@ Step FastDecode(InflateCall& c) {
   std::uint32_t count = static_cast<std::uint32_t>(s.bitCount);
   std::uint8_t* out = c.out + c.outLen;
   std::uint8_t* outLimit = c.out + c.outCap - kOutMargin;
-  Step result = Step::kContinue;
 
   auto refill = [&] {
     bits |= Load64(in) << count;
     in += (63 - count) >> 3;
     count |= 56;
   };
+  auto consume = [&](std::uint32_t n) {
+    bits >>= n;
+    count -= n;
+  };
 
+  // The entry of the next literal/length code; always looked up with at least 9 valid bits
+  // (on entry there are 24), so a refill never changes it.
+  std::uint32_t e = litEntries[bits & litMask];
   while (in <= inLimit) {
     if (out > outLimit) {
       c.outLen = static_cast<std::int32_t>(out - c.out);
@@ -83,83 +145,86 @@ Step FastDecode(InflateCall& c) {
       outLimit = c.out + c.outCap - kOutMargin;
     }
     refill();
-    std::uint32_t e = DecodeEntry(lit, bits, count);
-    if (e & kEntryEmpty) return Step::kFail;
-    std::uint32_t sym = EntrySymbol(e);
-    if (sym < 256) {
-      *out++ = static_cast<std::uint8_t>(sym);
-      e = DecodeEntry(lit, bits, count);
-      if (e & kEntryEmpty) return Step::kFail;
-      sym = EntrySymbol(e);
-      if (sym < 256) {
-        *out++ = static_cast<std::uint8_t>(sym);
-        e = DecodeEntry(lit, bits, count);  // 30 bits used so far: a third code still fits
-        if (e & kEntryEmpty) return Step::kFail;
-        sym = EntrySymbol(e);
-        if (sym < 256) {
-          *out++ = static_cast<std::uint8_t>(sym);
+    if (e & kEntryLiteral) {
+      consume(EntryBits(e));
+      std::uint8_t literal = static_cast<std::uint8_t>(e >> kEntrySymbolShift);
+      e = litEntries[bits & litMask];
+      out[0] = literal;
+      if (e & kEntryLiteral) {
+        consume(EntryBits(e));
+        literal = static_cast<std::uint8_t>(e >> kEntrySymbolShift);
+        e = litEntries[bits & litMask];
+        out[1] = literal;
+        if (e & kEntryLiteral) {
+          consume(EntryBits(e));
+          literal = static_cast<std::uint8_t>(e >> kEntrySymbolShift);
+          e = litEntries[bits & litMask];
+          out[2] = literal;
+          out += 3;
+          continue;
+        }
+        out += 2;
+      } else {
+        out += 1;
+      }
+    }
+
+    if (e & kEntryExceptional) {
+      if (e & kEntrySubTable) {
+        consume(EntryBits(e));
+        e = litEntries[EntrySubOffset(e) + (bits & ((1u << EntrySubWidth(e)) - 1u))];
+        if (e & kEntryLiteral) {
+          consume(EntryBits(e));
+          *out++ = static_cast<std::uint8_t>(e >> kEntrySymbolShift);
+          e = litEntries[bits & litMask];
           continue;
         }
       }
-    }
-    if (sym == 256) {
-      if (s.lit != s.fixedLit) FreeHuffTable(*s.table, s.lit);
-      if (s.dist != s.fixedDist) FreeHuffTable(*s.table, s.dist);
-      s.lit = nullptr;
-      s.dist = nullptr;
-      s.state = 1;
-      break;
-    }
-    if (sym > 285) continue;
-
-    const CodecCodeRecord& lrec = lengthCodes[sym - 257];
-    const std::uint32_t length = static_cast<std::uint32_t>(lrec.lowest) +
-                                 static_cast<std::uint32_t>(bits & ((1u << lrec.extraBits) - 1u));
-    bits >>= lrec.extraBits;
-    count -= lrec.extraBits;
-
-    if (count < 28) refill();  // the second refill of an iteration; the margin covers it
-    e = DecodeEntry(dist, bits, count);
-    if (e & kEntryEmpty) return Step::kFail;
-    sym = EntrySymbol(e);
-    if (sym >= static_cast<std::uint32_t>(kDistanceCodeCount)) return Step::kFail;
-    const CodecCodeRecord& drec = distanceCodes[sym];
-    const std::uint32_t distance = static_cast<std::uint32_t>(drec.lowest) +
-                                   static_cast<std::uint32_t>(bits & ((1u << drec.extraBits) - 1u));
-    bits >>= drec.extraBits;
-    count -= drec.extraBits;
-
-    const std::size_t produced = static_cast<std::size_t>(out - c.out);
-    if (distance > produced) {
-      // Reaches into the window: byte by byte, each from the window or the output.
-      for (std::uint32_t i = 0; i < length; ++i) {
-        const std::int64_t q = static_cast<std::int64_t>(produced + i) - distance;
-        out[i] =
-            q >= 0 ? c.out[q]
-                   : window[(windowPos + static_cast<std::uint32_t>(q)) & (kInflateWindowSize - 1)];
+      if (e & kEntryExceptional) {
+        if (e & kEntryEmpty) return Step::kFail;
+        consume(EntryBits(e));
+        if (((e >> kEntrySymbolShift) & 0x1FFu) == 256) {
+          if (s.lit != s.fixedLit) FreeHuffTable(*s.table, s.lit);
+          if (s.dist != s.fixedDist) FreeHuffTable(*s.table, s.dist);
+          s.lit = nullptr;
+          s.dist = nullptr;
+          s.state = 1;
+          break;
+        }
+        e = litEntries[bits & litMask];  // symbols 286 and 287 do nothing
+        continue;
       }
-      out += length;
-    } else if (distance >= 8) {
-      const std::uint8_t* src = out - distance;
-      std::uint8_t* const end = out + length;
-      std::memcpy(out, src, 8);  // most matches are short: two words without a test
-      std::memcpy(out + 8, src + 8, 8);
-      out += 16;
-      src += 16;
-      while (out < end) {
-        std::memcpy(out, src, 8);
-        out += 8;
-        src += 8;
+    }
+
+    // A length code.
+    std::uint32_t codeBits = EntryBits(e);
+    std::uint32_t extra = EntryExtraBits(e);
+    const std::uint32_t length =
+        (e >> kEntryLengthShift) + (static_cast<std::uint32_t>(bits >> codeBits) & ((1u << extra) - 1u));
+    consume(codeBits + extra);
+
+    refill();  // the second refill of an iteration; the input margin covers it
+    e = distEntries[bits & distMask];
+    if (e & kEntryExceptional) {
+      if (e & kEntrySubTable) {
+        consume(EntryBits(e));
+        e = distEntries[EntrySubOffset(e) + (bits & ((1u << EntrySubWidth(e)) - 1u))];
       }
-      out = end;
-    } else if (distance == 1) {
-      std::memset(out, out[-1], length);
-      out += length;
+      if (e & kEntryExceptional) return Step::kFail;  // no such code, or distance code 30/31
+    }
+    codeBits = EntryBits(e);
+    extra = EntryExtraBits(e);
+    const std::uint32_t distance =
+        (e >> kEntryDistanceShift) + (static_cast<std::uint32_t>(bits >> codeBits) & ((1u << extra) - 1u));
+    consume(codeBits + extra);
+    e = litEntries[bits & litMask];  // at least 28 bits are left
+
+    if (distance > static_cast<std::uint32_t>(out - c.out)) {
+      CopyFromWindow(c, out, distance, length);
     } else {
-      const std::uint8_t* src = out - distance;
-      for (std::uint32_t i = 0; i < length; ++i) out[i] = src[i];
-      out += length;
+      CopyMatch(out, distance, length);
     }
+    out += length;
   }
 
   // Hand back the whole bytes the bit buffer read ahead, so that the state machine finds
@@ -174,7 +239,7 @@ Step FastDecode(InflateCall& c) {
   s.bitCount = static_cast<std::int32_t>(count);
   c.in = in;
   c.outLen = static_cast<std::int32_t>(out - c.out);
-  return result;
+  return Step::kContinue;
 }
 
 }  // namespace lum::codec::inflate

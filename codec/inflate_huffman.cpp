@@ -39,15 +39,40 @@ struct Level {
       if (step >= static_cast<std::uint32_t>(size)) break;
     }
   }
-  std::uint32_t Entry(int j) const {
-    if (symbol[j] < 0) return kEntryEmpty;
-    return bits[j] | (static_cast<std::uint32_t>(symbol[j]) << 16);
+  // The finished entry, from the fields every code of symbol s shares (`payload[s]`).
+  std::uint32_t Entry(int j, const std::uint32_t* payload) const {
+    if (symbol[j] < 0) return kEntryEmpty | kEntryExceptional;
+    return payload[symbol[j]] | bits[j];
   }
 };
 
+// Everything of symbol s's entries but the bit count.
+std::uint32_t Payload(const CodecEntryTable& table, HuffKind kind, int s) {
+  const std::uint32_t symbol = static_cast<std::uint32_t>(s) << kEntrySymbolShift;
+  switch (kind) {
+    case HuffKind::kCodeLengths:
+      return symbol;
+    case HuffKind::kLiteralLength: {
+      if (s < 256) return symbol | kEntryLiteral;
+      if (s == 256 || s >= 257 + kLengthCodeCount) return symbol | kEntryExceptional;
+      const CodecCodeRecord& rec = table.pLengthCodes[s - 257];
+      return symbol | (static_cast<std::uint32_t>(rec.extraBits) << 4) |
+             (static_cast<std::uint32_t>(rec.lowest) << kEntryLengthShift);
+    }
+    case HuffKind::kDistance: {
+      if (s >= kDistanceCodeCount) return symbol | kEntryExceptional;
+      const CodecCodeRecord& rec = table.pDistanceCodes[s];
+      return symbol | (static_cast<std::uint32_t>(rec.extraBits) << 4) |
+             (static_cast<std::uint32_t>(rec.lowest) << kEntryDistanceShift);
+    }
+  }
+  return symbol;
+}
+
 }  // namespace
 
-HuffTable* BuildHuffTable(const CodecEntryTable& table, const std::uint8_t* lengths, int n) {
+HuffTable* BuildHuffTable(const CodecEntryTable& table, const std::uint8_t* lengths, int n,
+                          HuffKind kind) {
   n = std::min(n, kMaxSymbols);
   int count[kMaxCodeBits + 1] = {};
   int longest = 0;
@@ -88,13 +113,17 @@ HuffTable* BuildHuffTable(const CodecEntryTable& table, const std::uint8_t* leng
   if (t == nullptr) return nullptr;
   t->mask = static_cast<std::uint32_t>(rootSize - 1);
   t->width = static_cast<std::uint32_t>(width);
+  t->symbolMask = kind == HuffKind::kDistance ? 0x1Fu : 0x1FFu;
   t->entries = reinterpret_cast<std::uint32_t*>(t + 1);
+
+  std::uint32_t payload[kMaxSymbols];
+  for (int i = 0; i < n; ++i) payload[i] = Payload(table, kind, i);
 
   int offset = rootSize;
   Level sub;
   for (int j = 0; j < rootSize; ++j) {
     if (root.bits[j] <= width) {
-      t->entries[j] = root.Entry(j);
+      t->entries[j] = root.Entry(j, payload);
       continue;
     }
     const int subWidth = std::min(root.bits[j] - width, kSubBits);
@@ -105,9 +134,9 @@ HuffTable* BuildHuffTable(const CodecEntryTable& table, const std::uint8_t* leng
       if ((reversed[s] & (rootSize - 1u)) != static_cast<std::uint32_t>(j)) continue;
       sub.Place(subSize, (reversed[s] >> width) & (subSize - 1u), lengths[s] - width, s);
     }
-    for (int k = 0; k < subSize; ++k) t->entries[offset + k] = sub.Entry(k);
-    t->entries[j] = static_cast<std::uint32_t>(width) | kEntrySubTable |
-                    (static_cast<std::uint32_t>(subWidth) << 8) |
+    for (int k = 0; k < subSize; ++k) t->entries[offset + k] = sub.Entry(k, payload);
+    t->entries[j] = static_cast<std::uint32_t>(width) | kEntrySubTable | kEntryExceptional |
+                    (static_cast<std::uint32_t>(subWidth) << 4) |
                     (static_cast<std::uint32_t>(offset) << 16);
     offset += subSize;
   }
@@ -125,7 +154,7 @@ DecodeResult DecodeSymbol(const HuffTable& t, std::uint64_t bits, int available,
   if (e & kEntrySubTable) {
     base = static_cast<int>(t.width);
     if (base > available) return DecodeResult::kNeedMore;
-    const std::uint32_t* subTable = t.entries + EntrySymbol(e);
+    const std::uint32_t* subTable = t.entries + EntrySubOffset(e);
     e = subTable[(bits >> base) & ((1u << EntrySubWidth(e)) - 1u)];
   }
   const int left = available - base;
@@ -134,7 +163,7 @@ DecodeResult DecodeSymbol(const HuffTable& t, std::uint64_t bits, int available,
   // has no code, no completion has.
   if (e & kEntryEmpty) return DecodeResult::kNoCode;
   if (static_cast<int>(EntryBits(e)) > left) return DecodeResult::kNeedMore;
-  symbol = static_cast<int>(EntrySymbol(e));
+  symbol = static_cast<int>((e >> kEntrySymbolShift) & t.symbolMask);
   used = base + static_cast<int>(EntryBits(e));
   return DecodeResult::kSymbol;
 }

@@ -78,7 +78,7 @@ struct InflateCall {
 
 // Decodes literal/length and distance codes of the current block in whole symbols while at
 // least kFastInputMargin input bytes and a full match of output room remain. Entered in state 6
-// with the bit buffer holding at most 31 bits; leaves in state 6 or 1 (end of block) with at most
+// with the bit buffer holding 24–31 bits; leaves in state 6 or 1 (end of block) with at most
 // 31 bits buffered, every consumed byte accounted for, or returns kFail on a pattern with
 // no code or a distance code of 30 or 31 (or an allocation failure).
 Step FastDecode(InflateCall& c);
