@@ -14,10 +14,13 @@ namespace {
 
 constexpr int kMaxSymbols = 288;
 
+// The low `bits` bits of `code` (bits ≤ 16) in reverse order.
 std::uint32_t ReverseBits(std::uint32_t code, int bits) {
-  std::uint32_t r = 0;
-  for (int i = 0; i < bits; ++i) r |= ((code >> i) & 1u) << (bits - 1 - i);
-  return r;
+  code = ((code & 0x5555u) << 1) | ((code >> 1) & 0x5555u);
+  code = ((code & 0x3333u) << 2) | ((code >> 2) & 0x3333u);
+  code = ((code & 0x0F0Fu) << 4) | ((code >> 4) & 0x0F0Fu);
+  code = ((code & 0x00FFu) << 8) | ((code >> 8) & 0x00FFu);
+  return code >> (16 - bits);
 }
 
 // One level under construction: the largest bit count and the last symbol of each entry.
@@ -86,18 +89,31 @@ HuffTable* BuildHuffTable(const CodecEntryTable& table, const std::uint8_t* leng
   for (int len = 2; len <= kMaxCodeBits; ++len) next[len] = (next[len - 1] + count[len - 1]) << 1;
 
   std::uint32_t reversed[kMaxSymbols] = {};
-  int longSymbols[kMaxSymbols];
-  int longCount = 0;
   const int width = std::min(longest, kRootBits);
+  const int rootSize = 1 << width;
+  // The codes longer than the root, chained in ascending symbol order per root entry:
+  // firstLong[j] and nextLong[s], −1 ending a chain.
+  std::int16_t firstLong[1 << kRootBits];
+  std::int16_t lastLong[1 << kRootBits];
+  std::int16_t nextLong[kMaxSymbols];
+  if (longest > width) std::fill(firstLong, firstLong + rootSize, std::int16_t{-1});
   for (int i = 0; i < n; ++i) {
     int len = lengths[i];
     if (len == 0) continue;
     // An over-subscribed set runs past 2^len codes; only the code's own bits count.
     reversed[i] = ReverseBits(next[len]++ & ((1u << len) - 1u), len);
-    if (len > width) longSymbols[longCount++] = i;
+    if (len > width) {
+      const std::uint32_t j = reversed[i] & (rootSize - 1u);
+      nextLong[i] = -1;
+      if (firstLong[j] < 0) {
+        firstLong[j] = static_cast<std::int16_t>(i);
+      } else {
+        nextLong[lastLong[j]] = static_cast<std::int16_t>(i);
+      }
+      lastLong[j] = static_cast<std::int16_t>(i);
+    }
   }
 
-  const int rootSize = 1 << width;
   Level root;
   root.Clear(rootSize);
   for (int i = 0; i < n; ++i) {
@@ -129,9 +145,7 @@ HuffTable* BuildHuffTable(const CodecEntryTable& table, const std::uint8_t* leng
     const int subWidth = std::min(root.bits[j] - width, kSubBits);
     const int subSize = 1 << subWidth;
     sub.Clear(subSize);
-    for (int k = 0; k < longCount; ++k) {
-      int s = longSymbols[k];
-      if ((reversed[s] & (rootSize - 1u)) != static_cast<std::uint32_t>(j)) continue;
+    for (int s = firstLong[j]; s >= 0; s = nextLong[s]) {
       sub.Place(subSize, (reversed[s] >> width) & (subSize - 1u), lengths[s] - width, s);
     }
     for (int k = 0; k < subSize; ++k) t->entries[offset + k] = sub.Entry(k, payload);
