@@ -56,9 +56,12 @@ std::string CommandLineText(int argc, char** argv) {
 }
 
 void ShowMessageBox(void*, const std::string& text, const std::string& caption, MessageIcon) {
-  std::string shown = text;
-  for (std::size_t at = shown.find("\r\n"); at != std::string::npos; at = shown.find("\r\n", at)) {
-    shown.replace(at, 2, "\n");
+  // The terminal ends lines with LF alone.
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    shown += text[i];
   }
   std::fflush(stdout);
   std::cerr << caption << ": " << shown << std::endl;
