@@ -324,6 +324,97 @@ TEST(InflateChunking, EveryDataKindAtRandomChunkingsMatchesThePlainMachine) {
   }
 }
 
+// Appends the match (length, distance) to `want` byte by byte, the slow obvious way; bytes
+// before the start of the stream are zeros, as in a fresh handle's window.
+void AppendMatch(Bytes& want, int length, int distance) {
+  const auto d = static_cast<std::size_t>(distance);
+  for (int i = 0; i < length; ++i) want.push_back(want.size() >= d ? want[want.size() - d] : 0);
+}
+
+TEST(InflateCopy, EveryShortDistanceAtEveryLength) {
+  // Distances 1–24 cover the repeated byte, the repeated patterns of 2–7 bytes and the
+  // 8- and 16-byte word copies with overlap; a literal after each match changes the pattern.
+  test::CodecFixture f;
+  BitWriter w;
+  w.Header(true, 1);
+  Bytes want;
+  for (int i = 0; i < 24; ++i) {
+    w.FixedLiteral('A' + i);
+    want.push_back(static_cast<std::uint8_t>('A' + i));
+  }
+  for (int distance = 1; distance <= 24; ++distance) {
+    for (int length = 3; length <= 258; ++length) {
+      w.FixedMatch(length, distance);
+      AppendMatch(want, length, distance);
+      const int lit = (distance * 7 + length) & 0x7F;
+      w.FixedLiteral(lit);
+      want.push_back(static_cast<std::uint8_t>(lit));
+    }
+  }
+  w.FixedLiteral(256);
+  const Bytes stream = w.Finish();
+  Decoded whole = DecodeBothWhole(f, stream);
+  ASSERT_TRUE(whole.ok);
+  ASSERT_EQ(whole.out.size(), want.size());
+  EXPECT_TRUE(whole.out == want);
+  Decoded chunked = DecodeBoth(f, stream, [] { return RandomChunks(77, 3000); });
+  ASSERT_TRUE(chunked.ok);
+  EXPECT_TRUE(chunked.out == want);
+}
+
+TEST(InflateCopy, MatchesReachingIntoTheWindowAcrossItsWrapPoint) {
+  // A first call leaves `prefix` bytes of history, so the window's next position is
+  // prefix mod 32768; the second call starts with matches that reach back into the window,
+  // some across its wrap point and on into the call's own first bytes.
+  test::CodecFixture f;
+  const Bytes noise = test::MakeData(test::DataKind::kRandom, 65536, 31);
+  for (std::size_t prefix : {std::size_t{100}, std::size_t{32768 + 5}, std::size_t{65535},
+                             std::size_t{32768 + 32760}}) {
+    SCOPED_TRACE(prefix);
+    BitWriter first;
+    Bytes want;
+    for (std::size_t pos = 0; pos < prefix; pos += 65535) {
+      Bytes part(noise.begin() + static_cast<std::ptrdiff_t>(pos),
+                 noise.begin() + static_cast<std::ptrdiff_t>(std::min(prefix, pos + 65535)));
+      first.Stored(false, part);
+      want.insert(want.end(), part.begin(), part.end());
+    }
+    Bytes stream = first.Finish();
+    const std::size_t firstChunk = stream.size();
+
+    BitWriter second;
+    second.Header(true, 1);
+    test::Rng rng(prefix);
+    for (int i = 0; i < 400; ++i) {
+      const int lits = static_cast<int>(rng.Next() % 3);
+      for (int k = 0; k < lits; ++k) {
+        second.FixedLiteral('a' + k);
+        want.push_back(static_cast<std::uint8_t>('a' + k));
+      }
+      static constexpr int kDistances[] = {3, 8, 12, 20, 40, 300, 32000, 32768};
+      static constexpr int kLengths[] = {3, 9, 17, 40, 258};
+      const int distance = kDistances[rng.Next() % 8];
+      const int length = kLengths[rng.Next() % 5];
+      second.FixedMatch(length, distance);
+      AppendMatch(want, length, distance);
+    }
+    second.FixedLiteral(256);
+    const Bytes rest = second.Finish();
+    stream.insert(stream.end(), rest.begin(), rest.end());
+
+    auto chunks = [firstChunk] {
+      return [firstChunk, calls = 0]() mutable {
+        return ++calls == 1 ? firstChunk : std::size_t{1} << 20;
+      };
+    };
+    Decoded d = DecodeBoth(f, stream, chunks);
+    ASSERT_TRUE(d.ok);
+    ASSERT_EQ(d.callSizes.size(), 2u);
+    ASSERT_EQ(d.out.size(), want.size());
+    EXPECT_TRUE(d.out == want);
+  }
+}
+
 TEST(InflateDamage, TruncationAtEveryByteKeepsWhatWasComplete) {
   test::CodecFixture f;
   const Bytes data = test::MakeData(test::DataKind::kText, 1500, 8);
