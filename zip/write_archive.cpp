@@ -10,9 +10,10 @@
 //
 // Beyond the plain algorithm: nothing is ever written with a wrapped size or offset (an
 // entry that would need Zip64 is refused and left out), 16-bit lengths and counts are
-// checked, a folder entry is marked stored rather than Deflate (it has no data, and no data
-// is not a Deflate stream), and a named file whose writing fails or is cancelled is cut to nothing, because
-// a partial archive whose last entry is a stored ZIP file ends with that file's own end
+// checked, the UTF-8 flag also protects an entry comment the OEM code page cannot hold, a
+// folder entry is marked stored rather than Deflate (it has no data, and no data
+// is not a Deflate stream), and a named file whose writing fails or is cancelled is cut to nothing,
+// because a partial archive whose last entry is a stored ZIP file ends with that file's own end
 // record and other tools would read it as the whole archive.
 #include "zip/write_archive.h"
 
@@ -106,7 +107,7 @@ void cZipEngine::pvCompressEntry(std::int32_t i, WriteJob& job) {
       RaiseNeedsZip64(i);
     }
 
-    const std::int32_t flags = pvUtf8Flag(e.FileName, job.useUtf8);
+    const std::int32_t flags = pvUtf8Flag(e.FileName, e.Comment, job.useUtf8);
     const std::int32_t codePage = pvEntryCodePage(flags);
     job.name = pvEncodeEntryName(e.FileName, codePage);
     // The comment goes only into the central directory; checked here, so that a comment too

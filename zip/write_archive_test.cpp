@@ -182,6 +182,7 @@ TEST(WriteRecords, Utf8FlagNamesAndComments) {
   ASSERT_TRUE(z.AddFile(Variant(Bytes{1}), ascii, "x"));
   ASSERT_TRUE(z.AddFile(Variant(Bytes{2}), oem, "\xC3\xA4"));
   ASSERT_TRUE(z.AddFile(Variant(Bytes{3}), euro, "\xC3\xA4"));
+  ASSERT_TRUE(z.AddFile(Variant(Bytes{4}), ascii, euro));  // only the comment needs UTF-8
   Bytes out;
   const std::string archiveComment = "gr\xC3\xBC\xC3\x9F";  // grüß
   ZipLayout l = WriteLayout(z, out, 6, -2, archiveComment);

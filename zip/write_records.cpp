@@ -16,11 +16,20 @@ ByteArray pvToMultiByte(const std::string& text, std::int32_t codePage) {
   return pvToCodePage(text, codePage);
 }
 
-std::int32_t pvUtf8Flag(const std::string& FileName, std::int32_t UseUtf8) {
+namespace {
+
+bool SurvivesOem(const std::string& text) {
+  return pvFromCodePage(pvToMultiByte(text, platform::kCodePageOem), platform::kCodePageOem) ==
+         text;
+}
+
+}  // namespace
+
+std::int32_t pvUtf8Flag(const std::string& FileName, const std::string& Comment,
+                        std::int32_t UseUtf8) {
   if (UseUtf8 == -1) return rec::kFlagUtf8;
   if (UseUtf8 != -2) return 0;
-  const ByteArray oem = pvToMultiByte(FileName, platform::kCodePageOem);
-  return pvFromCodePage(oem, platform::kCodePageOem) == FileName ? 0 : rec::kFlagUtf8;
+  return SurvivesOem(FileName) && SurvivesOem(Comment) ? 0 : rec::kFlagUtf8;
 }
 
 std::int32_t pvEntryCodePage(std::int32_t Flags) {

@@ -27,10 +27,13 @@ inline constexpr char kOutputArchiveName[] = "[output_archive]";
 // yields nothing; characters the code page lacks become its substitute.
 ByteArray pvToMultiByte(const std::string& text, std::int32_t codePage);
 
-// The general-purpose flags of an entry named `FileName` under `UseUtf8`: −2 sets bit 11
-// (0x800) only when the name does not survive a round trip through the OEM code page, −1
-// always, any other value never.
-std::int32_t pvUtf8Flag(const std::string& FileName, std::int32_t UseUtf8);
+// The general-purpose flags of an entry named `FileName` with the entry comment `Comment`
+// under `UseUtf8`: −2 sets bit 11 (0x800) only when the name or the comment does not survive
+// a round trip through the OEM code page, −1 always, any other value never. The comment is
+// written in its name's code page, so it is tested too: an ASCII name must not cost a
+// comment its characters.
+std::int32_t pvUtf8Flag(const std::string& FileName, const std::string& Comment,
+                        std::int32_t UseUtf8);
 
 // The code page of an entry's name and comment for its `Flags`: UTF-8 with bit 11, else OEM.
 std::int32_t pvEntryCodePage(std::int32_t Flags);

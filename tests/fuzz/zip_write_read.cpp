@@ -7,6 +7,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -20,9 +21,14 @@ namespace {
 using lum::zip::Variant;
 using Bytes = std::vector<std::uint8_t>;
 
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
+// Stops the run with the failed condition and its line.
+#define Check(condition)                                                           \
+  do {                                                                             \
+    if (!(condition)) {                                                            \
+      std::fprintf(stderr, "check failed at line %d: %s\n", __LINE__, #condition); \
+      std::abort();                                                                \
+    }                                                                              \
+  } while (false)
 
 // A name made of pieces that survive the reader's sanitising: letters, digits, a few
 // punctuation marks, a letter of code page 437 (ä) and one outside it (€), and "\" between
