@@ -183,6 +183,45 @@ class CreateProgress : public ErrorPrinter {
   std::chrono::steady_clock::time_point m_start, m_lastDraw;
 };
 
+// Standard output as a stream object, for when it is a file: the archive is written in place
+// and its end is set where the archive ends (the "stdout:" storage handle leaves the end of
+// a standard handle alone, so bytes the writer went back over could remain after it).
+class StdoutFileStream : public zip::IVfsStream {
+ public:
+  StdoutFileStream() : m_file(platform::OpenStdHandle(platform::kStdOutputHandle)) {}
+  std::int32_t VfsSetFilePointer(std::int32_t& distance, std::int32_t& method) override {
+    const std::uint32_t at =
+        platform::FileSeek(m_file, distance, static_cast<std::uint32_t>(method));
+    if (at == platform::kInvalidSetFilePointer) Fail("VfsSetFilePointer");
+    return static_cast<std::int32_t>(at);
+  }
+  std::int32_t VfsReadFile(std::uint8_t* destination, std::int32_t& size) override {
+    std::uint32_t read = 0;
+    if (!platform::FileRead(m_file, destination, static_cast<std::uint32_t>(size), &read)) {
+      Fail("VfsReadFile");
+    }
+    return static_cast<std::int32_t>(read);
+  }
+  std::int32_t VfsWriteFile(const std::uint8_t* source, std::int32_t& size) override {
+    std::uint32_t written = 0;
+    if (!platform::FileWrite(m_file, source, static_cast<std::uint32_t>(size), &written)) {
+      Fail("VfsWriteFile");
+    }
+    return static_cast<std::int32_t>(written);
+  }
+  void VfsSetEndOfFile(std::string&) override {
+    if (!platform::FileSetEnd(m_file)) Fail("VfsSetEndOfFile");
+  }
+
+ private:
+  [[noreturn]] static void Fail(const char* member) {
+    throw zip::ZipError{zip::kZipErrorNumber, member,
+                        zip::pvSystemErrorMessage(
+                            static_cast<std::int32_t>(platform::GetLastErrorCode()), "stdout")};
+  }
+  platform::FileHandle m_file;
+};
+
 // Entries whose source is the archive file itself, which must not be read while written.
 std::vector<bool> FindArchiveItself(const zip::cZipEngine& engine,
                                     const std::vector<SourceRange>& ranges,
@@ -305,7 +344,9 @@ int RunCreate(const Args& args) {
     written = engine.CompressArchive(zip::Variant(archive), comment, level, useUtf8);
   } else if (platform::IsSeekable(platform::kStdOutputHandle)) {
     std::fflush(stdout);
-    written = engine.CompressArchive(zip::Variant("stdout:"), comment, level, useUtf8);
+    written =
+        engine.CompressArchive(zip::Variant(zip::StreamRef(std::make_shared<StdoutFileStream>())),
+                               comment, level, useUtf8);
   } else {
     // A pipe cannot be sought back into to complete the local headers: build the archive in
     // memory, then send it.

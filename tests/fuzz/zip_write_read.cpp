@@ -56,8 +56,8 @@ std::string MakeName(FuzzedDataProvider& in, bool folder) {
 // Data: raw bytes, or (sometimes) a short pattern repeated past a chunk boundary.
 Bytes MakeData(FuzzedDataProvider& in) {
   Bytes data = in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange<std::size_t>(0, 4096));
-  if (!data.empty() && in.ConsumeIntegralInRange(0, 15) == 0) {
-    const std::size_t target = in.ConsumeIntegralInRange<std::size_t>(60000, 140000);
+  if (!data.empty() && in.ConsumeIntegralInRange(0, 63) == 0) {
+    const std::size_t target = in.ConsumeIntegralInRange<std::size_t>(60000, 100000);
     Bytes grown;
     grown.reserve(target);
     while (grown.size() < target) grown.insert(grown.end(), data.begin(), data.end());
