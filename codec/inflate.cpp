@@ -338,8 +338,8 @@ void RefreshWindow(InflateCall& c) {
 // the caller sees the same length and bytes.
 std::int32_t InitialOutputCapacity(std::int32_t inputSize) {
   std::int64_t cap = kInflateInitialOutput;
-  const std::int64_t want =
-      std::min<std::int64_t>(std::int64_t{inputSize} * kInflateOutputPerInput, kInflateLargestInitialOutput);
+  const std::int64_t want = std::min<std::int64_t>(std::int64_t{inputSize} * kInflateOutputPerInput,
+                                                   kInflateLargestInitialOutput);
   while (cap < want) cap *= 2;
   return static_cast<std::int32_t>(cap);
 }

@@ -200,7 +200,8 @@ Step FastDecode(InflateCall& c) {
     std::uint32_t codeBits = EntryBits(e);
     std::uint32_t extra = EntryExtraBits(e);
     const std::uint32_t length =
-        (e >> kEntryLengthShift) + (static_cast<std::uint32_t>(bits >> codeBits) & ((1u << extra) - 1u));
+        (e >> kEntryLengthShift) +
+        (static_cast<std::uint32_t>(bits >> codeBits) & ((1u << extra) - 1u));
     consume(codeBits + extra);
 
     refill();  // the second refill of an iteration; the input margin covers it
@@ -215,7 +216,8 @@ Step FastDecode(InflateCall& c) {
     codeBits = EntryBits(e);
     extra = EntryExtraBits(e);
     const std::uint32_t distance =
-        (e >> kEntryDistanceShift) + (static_cast<std::uint32_t>(bits >> codeBits) & ((1u << extra) - 1u));
+        (e >> kEntryDistanceShift) +
+        (static_cast<std::uint32_t>(bits >> codeBits) & ((1u << extra) - 1u));
     consume(codeBits + extra);
     e = litEntries[bits & litMask];  // at least 28 bits are left
 

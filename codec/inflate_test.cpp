@@ -368,8 +368,8 @@ TEST(InflateCopy, MatchesReachingIntoTheWindowAcrossItsWrapPoint) {
   // some across its wrap point and on into the call's own first bytes.
   test::CodecFixture f;
   const Bytes noise = test::MakeData(test::DataKind::kRandom, 65536, 31);
-  for (std::size_t prefix : {std::size_t{100}, std::size_t{32768 + 5}, std::size_t{65535},
-                             std::size_t{32768 + 32760}}) {
+  for (std::size_t prefix :
+       {std::size_t{100}, std::size_t{32768 + 5}, std::size_t{65535}, std::size_t{32768 + 32760}}) {
     SCOPED_TRACE(prefix);
     BitWriter first;
     Bytes want;
