@@ -14,6 +14,8 @@
 // one whose name would leave the target folder or name a device, and a byte-array target
 // is never pre-sized beyond what the entry's stored data can produce.
 #include "zip/extract.h"
+#include <algorithm>
+
 #include "platform/fs.h"
 #include "zip/names.h"
 #include "zip/zip_engine.h"
@@ -32,7 +34,8 @@ constexpr bool kWindowsNames = platform::kPathSeparator == '\\';
 }
 
 // Reads the local header at the entry's offset and moves past its name and extra field.
-void SkipLocalHeader(ArchiveInput& in, const EntryInfo& e, std::int32_t index) {
+// Returns the position of the entry's data.
+std::int64_t SkipLocalHeader(ArchiveInput& in, const EntryInfo& e, std::int32_t index) {
   in.Seek(e.Offset, 0);
   std::uint8_t header[rec::kLocalSize] = {};  // a short read leaves zeros: no signature
   in.Read(header, rec::kLocalFirstRead);
@@ -44,14 +47,17 @@ void SkipLocalHeader(ArchiveInput& in, const EntryInfo& e, std::int32_t index) {
   if (nameLength > 0) in.Skip(nameLength);
   const std::int32_t extraLength = rec::Signed16(header + rec::kLocalExtraLength);
   if (extraLength > 0) in.Skip(extraLength);
+  return std::int64_t{e.Offset} + rec::kLocalSize + std::max(nameLength, 0) +
+         std::max(extraLength, 0);
 }
 
 // Creates the output for `file`: a path (fast create, missing folders made on demand), a
-// byte array referring to the caller's (pre-sized for `e`) or a stream.
-VfsHandle CreateOutput(Variant& file, const EntryInfo& e) {
+// byte array referring to the caller's (pre-sized for `e`, whose data has `available` bytes
+// of archive left, −1 when not known) or a stream.
+VfsHandle CreateOutput(Variant& file, const EntryInfo& e, std::int64_t available) {
   if (file.IsText()) return pvCreateOutputFile(file.Text());
   if (file.IsByteArrayRef()) {
-    const std::int64_t presize = pvByteArrayPresize(e);
+    const std::int64_t presize = pvByteArrayPresize(e, available);
     if (presize > 0) {
       try {
         file.Bytes().resize(static_cast<std::size_t>(presize));
@@ -84,6 +90,12 @@ bool cZipEngine::Extract(Variant OutputTarget, const Variant& Filter, const std:
     const Variant source =
         m_vArchiveFile.IsByteArray() ? Variant::Ref(m_vArchiveFile.Bytes()) : m_vArchiveFile;
     ExtractJob job(pvVfsOpen(source), OutputTarget, m_uCodec);
+    // Standard handles report no size; every other source reports its own.
+    if (job.archive.Kind != VfsKind::kFile || job.archive.sName.empty() ||
+        job.archive.sName.back() != ':') {
+      job.archiveSize =
+          (std::int64_t{job.archive.FindData.SizeHigh} << 32) | job.archive.FindData.SizeLow;
+    }
     if (!Filter.IsMissing()) job.filter.emplace(Filter);
     // Opens a file source now, so that an open failure stops the call before any entry.
     pvVfsRead(job.archive, job.readBuffer.data(), 0);
@@ -108,7 +120,7 @@ bool cZipEngine::pvExtractEntry(std::int32_t i, ExtractJob& job) {
   EntryInfo& e = m_uFiles[static_cast<std::size_t>(i)];
   if (e.Size < 0 || e.CompressedSize < 0) RaiseEntry(kMsgUnsupportedSize, kMsgNeedsZip64, i);
 
-  SkipLocalHeader(job.input, e, i);
+  const std::int64_t dataStart = SkipLocalHeader(job.input, e, i);
 
   if (e.Method != rec::kMethodStored && e.Method != rec::kMethodDeflate) {
     if (pvReportDirect("Extract", pvFormatMessage(kMsgUnsupportedMethod, e.Method), true)) {
@@ -132,7 +144,9 @@ bool cZipEngine::pvExtractEntry(std::int32_t i, ExtractJob& job) {
   if (pvRaiseBeforeExtract(i, *file, skip)) pvUserCancelled();
   if (skip) return false;
 
-  job.output = CreateOutput(*file, e);
+  const std::int64_t available =
+      job.archiveSize < 0 ? -1 : std::max<std::int64_t>(job.archiveSize - dataStart, 0);
+  job.output = CreateOutput(*file, e, available);
   if (e.CompressedSize <= 0) {
     // A file output was just created empty, so only memory and streams need their end set;
     // folder and volume-label entries have no data to end.

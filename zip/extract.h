@@ -47,6 +47,7 @@ struct ExtractJob {
   const codec::CodecEntryTable& uCodec;
   std::vector<std::uint8_t> readBuffer = std::vector<std::uint8_t>(kExtractChunk);
   std::optional<ExtractFilter> filter;
+  std::int64_t archiveSize = -1;  // bytes in the archive source; −1 when not known
   VfsHandle output;
   codec::CodecWord decoder = 0;
   codec::CodecBlock block{};
@@ -67,9 +68,12 @@ bool pvIsUnsafeEntryPath(const std::string& folder, const std::string& entryName
 bool pvIsReservedDeviceName(std::string_view component);
 
 // The length a byte-array target is given before entry `e` is written: its Size, but never
-// more than its stored data can produce (stored: CompressedSize; Deflate: 1032 bytes per
-// stored byte plus 258), so a forged Size cannot force a large allocation. 0 for no pre-size.
-std::int64_t pvByteArrayPresize(const EntryInfo& e);
+// more than its stored data can produce (stored: the stored bytes; Deflate: 1032 bytes per
+// stored byte plus 258), so a forged Size cannot force a large allocation. The stored bytes
+// are CompressedSize, and no more than the `available` bytes the archive holds after the
+// entry's local header (−1: not known), so a forged CompressedSize cannot either. 0 for no
+// pre-size.
+std::int64_t pvByteArrayPresize(const EntryInfo& e, std::int64_t available);
 
 // The output handle of a folder target's entry at `path`. The file is created directly;
 // only when that fails (a folder is missing, or anything else) does pvVfsCreate make the

@@ -78,9 +78,10 @@ bool pvIsUnsafeEntryPath(const std::string& folder, const std::string& entryName
   return false;
 }
 
-std::int64_t pvByteArrayPresize(const EntryInfo& e) {
+std::int64_t pvByteArrayPresize(const EntryInfo& e, std::int64_t available) {
   if (e.Size <= 0) return 0;
-  const std::int64_t stored = std::max<std::int32_t>(e.CompressedSize, 0);
+  std::int64_t stored = std::max<std::int32_t>(e.CompressedSize, 0);
+  if (available >= 0) stored = std::min(stored, available);
   const std::int64_t bound = e.Method == records::kMethodDeflate ? 1032 * stored + 258 : stored;
   return std::min<std::int64_t>(e.Size, bound);
 }

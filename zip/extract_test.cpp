@@ -245,6 +245,36 @@ TEST(Extract, ForgedSizeCannotForceAHugeByteArray) {
   EXPECT_EQ(ToString(t), "tiny too");
 }
 
+TEST(Extract, ForgedCompressedSizeIsBoundedByTheArchive) {
+  ZipBuilder b;
+  auto& e = b.AddDeflated("d", ToBytes("tiny"));
+  e.size = 0x7FFFFFF0;
+  e.compressedSize = 0x7FFFFF00;
+  const Bytes archive = b.Build();
+  ScratchDir dir;
+  ASSERT_TRUE(WriteWholeFile(dir / "a.zip", archive));
+  auto stream = std::make_shared<MemoryStream>();
+  stream->data = archive;
+  for (const Variant& source :
+       {Variant(archive), Variant(dir / "a.zip"), Variant(zip::StreamRef(stream))}) {
+    cZipEngine z;
+    EventRecorder r;
+    z.SetEvents(&r);
+    ASSERT_TRUE(z.OpenArchive(source));
+    Bytes t;
+    std::size_t largest = 0;
+    r.onProgress = [&](std::int32_t, std::int32_t, std::int32_t, bool&) {
+      largest = std::max(largest, t.size());
+    };
+    // The decoder reads on into the directory's bytes and fails there, or the data runs out.
+    EXPECT_FALSE(z.Extract(Variant::Ref(t)));
+    EXPECT_TRUE(z.LastError() == "Error decompressing" || z.LastError() == "Error reading archive")
+        << z.LastError();
+    EXPECT_GT(largest, 0u);
+    EXPECT_LE(largest, 1032 * archive.size() + 258);
+  }
+}
+
 TEST(Extract, StreamTargetAndStreamSource) {
   ZipBuilder b;
   b.AddStored("dir/one", "1111");
