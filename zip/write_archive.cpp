@@ -11,10 +11,10 @@
 // Beyond the plain algorithm: nothing is ever written with a wrapped size or offset (an
 // entry that would need Zip64 is refused and left out), 16-bit lengths and counts are
 // checked, the UTF-8 flag also protects an entry comment the OEM code page cannot hold, a
-// folder entry is marked stored rather than Deflate (it has no data, and no data
-// is not a Deflate stream), and a named file whose writing fails or is cancelled is cut to nothing,
-// because a partial archive whose last entry is a stored ZIP file ends with that file's own end
-// record and other tools would read it as the whole archive.
+// folder entry is marked stored rather than Deflate (it has no data, and no data is not a
+// Deflate stream), and a named file whose writing fails or is cancelled is cut to nothing,
+// because a partial archive whose last entry is a stored ZIP file ends with that file's own
+// end record and other tools would read it as the whole archive.
 #include "zip/write_archive.h"
 
 #include "zip/extract.h"
