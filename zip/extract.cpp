@@ -144,8 +144,11 @@ bool cZipEngine::pvExtractEntry(std::int32_t i, ExtractJob& job) {
   if (pvRaiseBeforeExtract(i, *file, skip)) pvUserCancelled();
   if (skip) return false;
 
+  // A negative offset reads from the start of a memory buffer, so count from 0 at least.
   const std::int64_t available =
-      job.archiveSize < 0 ? -1 : std::max<std::int64_t>(job.archiveSize - dataStart, 0);
+      job.archiveSize < 0
+          ? -1
+          : std::max<std::int64_t>(job.archiveSize - std::max<std::int64_t>(dataStart, 0), 0);
   job.output = CreateOutput(*file, e, available);
   if (e.CompressedSize <= 0) {
     // A file output was just created empty, so only memory and streams need their end set;

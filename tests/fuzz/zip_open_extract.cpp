@@ -32,13 +32,14 @@ class Budget : public lum::zip::cZipEngineEvents {
     if (++m_errors > m_limit) m_cancelNext = true;
   }
   void BeforeExtract(std::int32_t, lum::zip::Variant&, bool&, bool& Cancel) override {
-    if (m_cancelNext) Cancel = true;
+    // Each entry may pre-size the target to a megabyte; a few dozen show every path.
+    if (m_cancelNext || ++m_entries > 12) Cancel = true;
   }
 
  private:
   const std::vector<std::uint8_t>& m_target;
   std::size_t m_limit;
-  std::size_t m_events = 0, m_errors = 0, m_held = 0;
+  std::size_t m_events = 0, m_errors = 0, m_held = 0, m_entries = 0;
   std::int32_t m_largest = 1;
   bool m_cancelNext = false;
 };
