@@ -129,7 +129,9 @@ if [[ ${SKIP_MEMORY:-0} != 1 ]]; then
   head -c $((1 << 20)) "$root/bench/corpus/text.txt" >"$work/one_mib.bin"
   (cd "$work" && zip -q -6 one_mib.zip one_mib.bin && rm one_mib.bin)
   # 1.5 GiB: the corpus repeated, so the entry is mixed text, binary and random data.
-  for _ in $(seq 23); do cat "$root"/bench/corpus/*; done | head -c $((1536 << 20)) >"$work/big.bin"
+  # head stops reading at 1.5 GiB and the writer then dies of SIGPIPE: expected, not a failure.
+  { for _ in $(seq 23); do cat "$root"/bench/corpus/*; done || true; } |
+    head -c $((1536 << 20)) >"$work/big.bin"
   (cd "$work" && zip -q -1 big.zip big.bin && rm big.bin)
   echo "| Entry | Stored | zipengine peak RSS (MiB) | unzip peak RSS (MiB) |"
   echo "|:---|---:|---:|---:|"
