@@ -84,10 +84,10 @@ void ReleaseBlockTables(InflateState& s) {
   s.dist = nullptr;
 }
 
-// Decodes one symbol of `t` into `symbol`, consuming its bits.
-Step Decode(InflateState& s, const HuffTable* t, int& symbol) {
+// Decodes one code of `t` into its table entry `entry`, consuming the code's bits.
+Step Decode(InflateState& s, const HuffTable* t, std::uint32_t& entry) {
   int used = 0;
-  switch (DecodeSymbol(*t, s.bitBuf, s.bitCount, symbol, used)) {
+  switch (DecodeSymbol(*t, s.bitBuf, s.bitCount, entry, used)) {
     case DecodeResult::kSymbol:
       TakeBits(s, used);
       return Step::kContinue;
@@ -188,9 +188,10 @@ Step Action(InflateCall& c, bool plainOnly) {
         s.state = kLiteralLength;
         return Step::kContinue;
       }
-      int sym = 0;
-      Step r = Decode(s, s.codeLen, sym);
+      std::uint32_t e = 0;
+      Step r = Decode(s, s.codeLen, e);
       if (r != Step::kContinue) return r;
+      const std::uint32_t sym = EntryValue(e);
       if (sym < 16) {
         s.lengths[s.index++] = static_cast<std::uint8_t>(sym);
         return Step::kContinue;
@@ -224,45 +225,44 @@ Step Action(InflateCall& c, bool plainOnly) {
     }
 
     case kLiteralLength: {
-      int sym = 0;
-      Step r = Decode(s, s.lit, sym);
+      std::uint32_t e = 0;
+      Step r = Decode(s, s.lit, e);
       if (r != Step::kContinue) return r;
-      if (sym < 256) {
+      if (e & kEntryLiteral) {
         if (!c.Reserve(1)) return Step::kFail;
-        c.out[c.outLen++] = static_cast<std::uint8_t>(sym);
-      } else if (sym == 256) {
+        c.out[c.outLen++] = static_cast<std::uint8_t>(EntryValue(e));
+      } else if (!(e & kEntryExceptional)) {  // a length code, 257–285
+        s.codeBase = static_cast<std::int32_t>(EntryValue(e));
+        s.codeExtraBits = static_cast<std::int32_t>(EntryExtraBits(e));
+        s.state = kLengthBits;
+      } else if (EntryValue(e) == 256) {
         ReleaseBlockTables(s);
         s.state = kBlockHeader;
-      } else if (sym <= 285) {
-        s.symbol = sym;
-        s.state = kLengthBits;
       }  // 286, 287: nothing
       return Step::kContinue;
     }
 
-    case kLengthBits: {
-      const CodecCodeRecord& rec = table.pLengthCodes[s.symbol - 257];
-      if (s.bitCount < rec.extraBits) return Step::kNeedMore;
-      s.length = rec.lowest + static_cast<std::int32_t>(TakeBits(s, rec.extraBits));
+    case kLengthBits:
+      if (s.bitCount < s.codeExtraBits) return Step::kNeedMore;
+      s.length = s.codeBase + static_cast<std::int32_t>(TakeBits(s, s.codeExtraBits));
       s.state = kDistance;
       return Step::kContinue;
-    }
 
     case kDistance: {
-      int sym = 0;
-      Step r = Decode(s, s.dist, sym);
+      std::uint32_t e = 0;
+      Step r = Decode(s, s.dist, e);
       if (r != Step::kContinue) return r;
-      if (sym >= kDistanceCodeCount) return Step::kFail;
-      s.symbol = sym;
+      if (e & kEntryExceptional) return Step::kFail;  // distance code 30 or 31
+      s.codeBase = static_cast<std::int32_t>(EntryValue(e));
+      s.codeExtraBits = static_cast<std::int32_t>(EntryExtraBits(e));
       s.state = kDistanceBits;
       return Step::kContinue;
     }
 
     case kDistanceBits: {
-      const CodecCodeRecord& rec = table.pDistanceCodes[s.symbol];
-      if (s.bitCount < rec.extraBits) return Step::kNeedMore;
+      if (s.bitCount < s.codeExtraBits) return Step::kNeedMore;
       const std::int32_t distance =
-          rec.lowest + static_cast<std::int32_t>(TakeBits(s, rec.extraBits));
+          s.codeBase + static_cast<std::int32_t>(TakeBits(s, s.codeExtraBits));
       if (!c.Reserve(s.length)) return Step::kFail;
       for (std::int32_t i = 0; i < s.length; ++i) {
         std::uint8_t b = c.History(distance);

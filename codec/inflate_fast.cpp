@@ -4,15 +4,16 @@
 // The loop runs only while at least kFastInputMargin bytes of input remain, so the 64-bit
 // bit buffer can be refilled without a branch by one unaligned 8-byte load (leaving 56–63
 // valid bits), and every decision is made on real input bits. An iteration refills once at
-// its top and decodes up to three literals (27 bits: a literal found in the root is at most 9
-// bits), or up to two literals and a length code with its extra bits (18 + 15 + 5 bits); it
-// refills again before the distance code and its extra bits (15 + 13 bits). The state machine
-// would make the same decisions on the same bits in the same call, so the two cannot
-// disagree about output or failure.
+// its top and decodes up to three literals (33 bits: a literal found in the root is at most
+// 11 bits), or up to two literals and a length code with its extra bits (22 + 15 + 5 bits);
+// it refills again before the distance code and its extra bits (15 + 13 bits). The state
+// machine would make the same decisions on the same bits in the same call, so the two
+// cannot disagree about output or failure.
 //
-// Table entries carry everything an iteration needs (inflate_huffman.h): a literal flag, the
-// base and extra-bit count of a length or distance, and one "exceptional" flag for the rare
-// rest, so the common path tests one bit per symbol. The next literal/length entry is looked
+// Table entries carry everything an iteration needs (inflate_huffman.h): the bits to consume
+// in the low byte, a literal flag, the base of a length or distance, and one "exceptional"
+// flag for the rare rest, so the common path shifts by the entry and tests one bit per
+// symbol. The next literal/length entry is looked
 // up as soon as the bits of the current symbol are gone, before its byte is stored or its
 // match copied, so the load overlaps the work; the refill at the top of the next iteration
 // only adds bits above those the look-up used.
@@ -94,9 +95,9 @@ inline void CopyMatch(std::uint8_t* out, std::uint32_t distance, std::uint32_t l
 
 // Appends a match that reaches before the call's first output byte: its first bytes come
 // from the window as it was when the call began, the rest from the start of the output.
-void CopyFromWindow(const InflateCall& c, std::uint8_t* out, std::uint32_t distance,
-                    std::uint32_t length) {
-  const std::uint32_t produced = static_cast<std::uint32_t>(out - c.out);
+void CopyFromWindow(const InflateCall& c, const std::uint8_t* outStart, std::uint8_t* out,
+                    std::uint32_t distance, std::uint32_t length) {
+  const std::uint32_t produced = static_cast<std::uint32_t>(out - outStart);
   const std::uint32_t back = distance - produced;  // bytes before the output's start
   const std::uint32_t fromWindow = back < length ? back : length;
   const std::uint32_t pos =
@@ -105,13 +106,16 @@ void CopyFromWindow(const InflateCall& c, std::uint8_t* out, std::uint32_t dista
       fromWindow < kInflateWindowSize - pos ? fromWindow : kInflateWindowSize - pos;
   std::memcpy(out, c.s->window + pos, first);
   std::memcpy(out + first, c.s->window, fromWindow - first);
-  for (std::uint32_t i = fromWindow; i < length; ++i) out[i] = c.out[i - back];
+  for (std::uint32_t i = fromWindow; i < length; ++i) out[i] = outStart[i - back];
 }
 
-}  // namespace
 
-Step FastDecode(InflateCall& c) {
+// The loop itself, compiled twice: for any x86 (or other) CPU, and with BMI2's shifts that
+// take their count from any register and leave the flags alone, chosen once at run time.
+[[gnu::always_inline]] inline Step FastDecodeLoop(InflateCall& c) {
   InflateState& s = *c.s;
+  // Everything the loop touches lives in locals: stores through the byte pointer `out`
+  // could alias any memory, and would otherwise force reloads of the handle's fields.
   const std::uint32_t* const litEntries = s.lit->entries;
   const std::uint32_t litMask = s.lit->mask;
   const std::uint32_t* const distEntries = s.dist->entries;
@@ -120,46 +124,58 @@ Step FastDecode(InflateCall& c) {
   const std::uint8_t* in = c.in;
   const std::uint8_t* const inLimit = c.inEnd - kFastInputMargin;
   std::uint64_t bits = s.bitBuf;
+  // The number of valid bits is the low byte of `count`: consuming subtracts a whole table
+  // entry, whose low byte is the bit count, and the bytes above collect borrows that no
+  // one reads.
   std::uint32_t count = static_cast<std::uint32_t>(s.bitCount);
-  std::uint8_t* out = c.out + c.outLen;
-  std::uint8_t* outLimit = c.out + c.outCap - kOutMargin;
+  std::uint8_t* outStart = c.out;
+  std::uint8_t* out = outStart + c.outLen;
+  std::uint8_t* outLimit = outStart + c.outCap - kOutMargin;
 
   auto refill = [&] {
-    bits |= Load64(in) << count;
-    in += (63 - count) >> 3;
+    bits |= Load64(in) << (count & 63);
+    in += 7 - ((count >> 3) & 7);
     count |= 56;
   };
-  auto consume = [&](std::uint32_t n) {
-    bits >>= n;
-    count -= n;
+  // Removes the bits of entry `e`: its code and, for a length or distance, its extra bits.
+  auto consume = [&](std::uint32_t e) {
+    bits >>= (e & 63);
+    count -= e;
+  };
+  // The base value of a length or distance entry plus its extra bits, read from `before`,
+  // the bit buffer as it was before the entry was consumed.
+  auto baseAndExtra = [](std::uint32_t e, std::uint64_t before) {
+    const std::uint64_t codeAndExtra = before & ~(~std::uint64_t{0} << (e & 63));
+    return EntryValue(e) + static_cast<std::uint32_t>(codeAndExtra >> EntryCodeBits(e));
   };
 
-  // The entry of the next literal/length code; always looked up with at least 9 valid bits
-  // (on entry there are 24), so a refill never changes it.
+  // The entry of the next literal/length code; always looked up with at least the root
+  // width of valid bits (on entry there are 24), so a refill never changes it.
   std::uint32_t e = litEntries[bits & litMask];
   while (in <= inLimit) {
     if (out > outLimit) {
-      c.outLen = static_cast<std::int32_t>(out - c.out);
+      c.outLen = static_cast<std::int32_t>(out - outStart);
       if (!c.Reserve(kOutMargin)) return Step::kFail;
-      out = c.out + c.outLen;
-      outLimit = c.out + c.outCap - kOutMargin;
+      outStart = c.out;
+      out = outStart + c.outLen;
+      outLimit = outStart + c.outCap - kOutMargin;
     }
     refill();
+    std::uint64_t before = bits;
+    consume(e);
     if (e & kEntryLiteral) {
-      consume(EntryBits(e));
-      std::uint8_t literal = static_cast<std::uint8_t>(e >> kEntrySymbolShift);
+      // Up to three literals of at most 11 bits each, then possibly a length code with its
+      // extra bits (at most 16 bits): 49 of the 56 bits the refill guarantees.
+      out[0] = static_cast<std::uint8_t>(EntryValue(e));
       e = litEntries[bits & litMask];
-      out[0] = literal;
       if (e & kEntryLiteral) {
-        consume(EntryBits(e));
-        literal = static_cast<std::uint8_t>(e >> kEntrySymbolShift);
+        consume(e);
+        out[1] = static_cast<std::uint8_t>(EntryValue(e));
         e = litEntries[bits & litMask];
-        out[1] = literal;
         if (e & kEntryLiteral) {
-          consume(EntryBits(e));
-          literal = static_cast<std::uint8_t>(e >> kEntrySymbolShift);
+          consume(e);
+          out[2] = static_cast<std::uint8_t>(EntryValue(e));
           e = litEntries[bits & litMask];
-          out[2] = literal;
           out += 3;
           continue;
         }
@@ -167,23 +183,25 @@ Step FastDecode(InflateCall& c) {
       } else {
         out += 1;
       }
+      before = bits;
+      consume(e);
     }
 
     if (e & kEntryExceptional) {
       if (e & kEntrySubTable) {
-        consume(EntryBits(e));
-        e = litEntries[EntrySubOffset(e) + (bits & ((1u << EntrySubWidth(e)) - 1u))];
+        // The root width is consumed; the rest of the code is in the sub-table.
+        e = litEntries[EntryValue(e) + (bits & ((1u << EntrySubWidth(e)) - 1u))];
+        before = bits;
+        consume(e);
         if (e & kEntryLiteral) {
-          consume(EntryBits(e));
-          *out++ = static_cast<std::uint8_t>(e >> kEntrySymbolShift);
+          *out++ = static_cast<std::uint8_t>(EntryValue(e));
           e = litEntries[bits & litMask];
           continue;
         }
       }
       if (e & kEntryExceptional) {
         if (e & kEntryEmpty) return Step::kFail;
-        consume(EntryBits(e));
-        if (((e >> kEntrySymbolShift) & 0x1FFu) == 256) {
+        if (EntryValue(e) == 256) {
           if (s.lit != s.fixedLit) FreeHuffTable(*s.table, s.lit);
           if (s.dist != s.fixedDist) FreeHuffTable(*s.table, s.dist);
           s.lit = nullptr;
@@ -196,33 +214,25 @@ Step FastDecode(InflateCall& c) {
       }
     }
 
-    // A length code.
-    std::uint32_t codeBits = EntryBits(e);
-    std::uint32_t extra = EntryExtraBits(e);
-    const std::uint32_t length =
-        (e >> kEntryLengthShift) +
-        (static_cast<std::uint32_t>(bits >> codeBits) & ((1u << extra) - 1u));
-    consume(codeBits + extra);
+    // A length code, consumed with its extra bits.
+    const std::uint32_t length = baseAndExtra(e, before);
 
     refill();  // the second refill of an iteration; the input margin covers it
     e = distEntries[bits & distMask];
+    before = bits;
+    consume(e);
     if (e & kEntryExceptional) {
-      if (e & kEntrySubTable) {
-        consume(EntryBits(e));
-        e = distEntries[EntrySubOffset(e) + (bits & ((1u << EntrySubWidth(e)) - 1u))];
-      }
-      if (e & kEntryExceptional) return Step::kFail;  // no such code, or distance code 30/31
+      if (!(e & kEntrySubTable)) return Step::kFail;  // no such code, or distance code 30/31
+      e = distEntries[EntryValue(e) + (bits & ((1u << EntrySubWidth(e)) - 1u))];
+      before = bits;
+      consume(e);
+      if (e & kEntryExceptional) return Step::kFail;
     }
-    codeBits = EntryBits(e);
-    extra = EntryExtraBits(e);
-    const std::uint32_t distance =
-        (e >> kEntryDistanceShift) +
-        (static_cast<std::uint32_t>(bits >> codeBits) & ((1u << extra) - 1u));
-    consume(codeBits + extra);
+    const std::uint32_t distance = baseAndExtra(e, before);
     e = litEntries[bits & litMask];  // at least 28 bits are left
 
-    if (distance > static_cast<std::uint32_t>(out - c.out)) {
-      CopyFromWindow(c, out, distance, length);
+    if (distance > static_cast<std::uint32_t>(out - outStart)) {
+      CopyFromWindow(c, outStart, out, distance, length);
     } else {
       CopyMatch(out, distance, length);
     }
@@ -231,6 +241,7 @@ Step FastDecode(InflateCall& c) {
 
   // Hand back the whole bytes the bit buffer read ahead, so that the state machine finds
   // at most 31 bits and the rest of the chunk where it left off.
+  count &= 0xFFu;
   std::uint32_t giveBack = count >> 3;
   const std::uint32_t readThisCall = static_cast<std::uint32_t>(in - c.inBegin);
   if (giveBack > readThisCall) giveBack = readThisCall;
@@ -240,8 +251,36 @@ Step FastDecode(InflateCall& c) {
   s.bitBuf = bits;
   s.bitCount = static_cast<std::int32_t>(count);
   c.in = in;
-  c.outLen = static_cast<std::int32_t>(out - c.out);
+  c.outLen = static_cast<std::int32_t>(out - outStart);
   return Step::kContinue;
+}
+
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+Step FastDecodePortable(InflateCall& c) {
+  return FastDecodeLoop(c);
+}
+
+[[gnu::target("bmi2")]] Step FastDecodeBmi2(InflateCall& c) {
+  return FastDecodeLoop(c);
+}
+
+using FastDecodeFn = Step (*)(InflateCall&);
+
+FastDecodeFn ChooseFastDecode() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("bmi2") ? &FastDecodeBmi2 : &FastDecodePortable;
+}
+#endif
+
+}  // namespace
+
+Step FastDecode(InflateCall& c) {
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+  static const FastDecodeFn fn = ChooseFastDecode();
+  return fn(c);
+#else
+  return FastDecodeLoop(c);
+#endif
 }
 
 }  // namespace lum::codec::inflate

@@ -15,11 +15,12 @@ struct InflateState {
   const CodecEntryTable* table;  // allocator and constant tables for the handle's life
   HuffTable* fixedLit;
   HuffTable* fixedDist;
-  HuffTable* lit;       // literal/length table in use: fixed, dynamic or 0
-  HuffTable* dist;      // distance table in use: fixed, dynamic or 0
-  HuffTable* codeLen;   // code-length table while a dynamic header is read
-  std::int32_t state;   // 0–12
-  std::int32_t symbol;  // length or distance code being completed
+  HuffTable* lit;              // literal/length table in use: fixed, dynamic or 0
+  HuffTable* dist;             // distance table in use: fixed, dynamic or 0
+  HuffTable* codeLen;          // code-length table while a dynamic header is read
+  std::int32_t state;          // 0–12
+  std::int32_t codeBase;       // base value of the length or distance code being completed
+  std::int32_t codeExtraBits;  // and the number of its extra bits
   std::int32_t hlit;
   std::int32_t hdist;
   std::int32_t hclen;
