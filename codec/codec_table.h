@@ -50,14 +50,14 @@ struct CodecEntryTable {
   CodecWord lReserved1;            // 7–9: reserved, 0, never called
   CodecWord lReserved2;
   CodecWord lReserved3;
-  CodecAllocFn pfnAlloc;                    // 10: CoTaskMemAlloc or its counterpart
-  CodecReallocFn pfnRealloc;                // 11: CoTaskMemRealloc
-  CodecFreeFn pfnFree;                      // 12: CoTaskMemFree
-  const CodecCodeRecord* pLengthCodes;      // 13: 29 records, codes 257..285
-  const CodecCodeRecord* pDistanceCodes;    // 14: 30 records, codes 0..29
-  const std::uint8_t* pBitReverse;          // 15: 256 bytes, i with its bits reversed
-  const std::uint8_t* pCodeLengthOrder;     // 16: 19 bytes and a terminating 0
-  const std::uint32_t* pCrc32Table;         // 17: 1024 entries
+  CodecAllocFn pfnAlloc;                  // 10: CoTaskMemAlloc or its counterpart
+  CodecReallocFn pfnRealloc;              // 11: CoTaskMemRealloc
+  CodecFreeFn pfnFree;                    // 12: CoTaskMemFree
+  const CodecCodeRecord* pLengthCodes;    // 13: 29 records, codes 257..285
+  const CodecCodeRecord* pDistanceCodes;  // 14: 30 records, codes 0..29
+  const std::uint8_t* pBitReverse;        // 15: 256 bytes, i with its bits reversed
+  const std::uint8_t* pCodeLengthOrder;   // 16: 19 bytes and a terminating 0
+  const std::uint32_t* pCrc32Table;       // 17: 1024 entries
 };
 static_assert(sizeof(CodecEntryTable) == 18 * sizeof(void*));
 
@@ -90,6 +90,8 @@ CodecWord Inflate(CodecWord handle, CodecWord block, CodecWord crc, CodecWord);
 CodecWord Crc32Update(CodecWord table, CodecWord data, CodecWord count, CodecWord crc);
 
 // Helpers for callers written in C++: call a slot with typed arguments.
-inline CodecWord Word(const void* p) { return reinterpret_cast<CodecWord>(p); }
+inline CodecWord Word(const void* p) {
+  return reinterpret_cast<CodecWord>(p);
+}
 
 }  // namespace lum::codec

@@ -42,8 +42,8 @@ void Crc32UpdateTable(const std::uint32_t* table, const std::uint8_t* p, std::si
     c = t0[(c ^ *p++) & 0xFFu] ^ (c >> 8);
   }
   while (e - p >= 4) {
-    std::uint32_t w =
-        p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
+    std::uint32_t w = p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+                      (std::uint32_t{p[3]} << 24);
     std::uint32_t x = c ^ w;
     c = t3[x & 0xFFu] ^ t2[(x >> 8) & 0xFFu] ^ t1[(x >> 16) & 0xFFu] ^ t0[x >> 24];
     p += 4;

@@ -320,16 +320,17 @@ Step Run(InflateCall& c) {
   }
 }
 
-// Brings the window up to date with the call's output.
+// Brings the window up to date with the call's output: the output's last 32 KiB, or the
+// window's newest part followed by the whole output.
 void RefreshWindow(InflateCall& c) {
   InflateState& s = *c.s;
-  const std::int32_t n = std::min(c.outLen, kInflateWindowSize);
-  const std::int32_t pos = (s.windowPos + c.outLen - n) & (kInflateWindowSize - 1);
-  const std::int32_t first = std::min(n, kInflateWindowSize - pos);
-  const std::uint8_t* src = c.out + c.outLen - n;
-  std::memcpy(s.window + pos, src, static_cast<std::size_t>(first));
-  std::memcpy(s.window, src + first, static_cast<std::size_t>(n - first));
-  s.windowPos = (s.windowPos + c.outLen) & (kInflateWindowSize - 1);
+  if (c.outLen >= kInflateWindowSize) {
+    std::memcpy(s.window, c.out + c.outLen - kInflateWindowSize, kInflateWindowSize);
+  } else if (c.outLen > 0) {
+    const std::size_t kept = static_cast<std::size_t>(kInflateWindowSize - c.outLen);
+    std::memmove(s.window, s.window + c.outLen, kept);
+    std::memcpy(s.window + kept, c.out, static_cast<std::size_t>(c.outLen));
+  }
 }
 
 // The capacity a call's output buffer starts with: 32 KiB, doubled while it is below

@@ -34,7 +34,7 @@ namespace lum::codec::inflate {
 namespace {
 
 constexpr std::int32_t kMaxMatch = 258;
-constexpr std::int32_t kOverCopy = 16;
+constexpr std::int32_t kOverCopy = 32;
 // Output room kept free at the top of an iteration: two literals, a whole match and the
 // over-copy past its end.
 constexpr std::int32_t kOutMargin = 2 + kMaxMatch + kOverCopy;
@@ -60,10 +60,15 @@ inline void CopyMatch(std::uint8_t* out, std::uint32_t distance, std::uint32_t l
   std::uint8_t* const end = out + length;
   if (distance >= 16) {
     const std::uint8_t* src = out - distance;
-    Copy16(out, src);  // most matches are short: one copy without a test
-    while ((out += 16) < end) {
-      src += 16;
+    // Most matches are short: two copies without a test.
+    Copy16(out, src);
+    Copy16(out + 16, src + 16);
+    out += 32;
+    src += 32;
+    while (out < end) {
       Copy16(out, src);
+      out += 16;
+      src += 16;
     }
   } else if (distance >= 8) {
     const std::uint8_t* src = out - distance;
@@ -95,20 +100,23 @@ inline void CopyMatch(std::uint8_t* out, std::uint32_t distance, std::uint32_t l
 
 // Appends a match that reaches before the call's first output byte: its first bytes come
 // from the window as it was when the call began, the rest from the start of the output.
-void CopyFromWindow(const InflateCall& c, const std::uint8_t* outStart, std::uint8_t* out,
-                    std::uint32_t distance, std::uint32_t length) {
-  const std::uint32_t produced = static_cast<std::uint32_t>(out - outStart);
-  const std::uint32_t back = distance - produced;  // bytes before the output's start
-  const std::uint32_t fromWindow = back < length ? back : length;
-  const std::uint32_t pos =
-      (static_cast<std::uint32_t>(c.s->windowPos) - back) & (kInflateWindowSize - 1);
-  const std::uint32_t first =
-      fromWindow < kInflateWindowSize - pos ? fromWindow : kInflateWindowSize - pos;
-  std::memcpy(out, c.s->window + pos, first);
-  std::memcpy(out + first, c.s->window, fromWindow - first);
-  for (std::uint32_t i = fromWindow; i < length; ++i) out[i] = outStart[i - back];
+// May write up to kOverCopy bytes past the match.
+inline void CopyFromWindow(const std::uint8_t* window, const std::uint8_t* outStart,
+                           std::uint8_t* out, std::uint32_t distance, std::uint32_t length) {
+  const std::uint32_t back = distance - static_cast<std::uint32_t>(out - outStart);
+  const std::uint8_t* src = window + kInflateWindowSize - back;
+  if (length <= back) {
+    // Wholly inside the window, which does not overlap the output: word copies that may
+    // read into the window's padding.
+    std::uint8_t* const end = out + length;
+    Copy16(out, src);
+    Copy16(out + 16, src + 16);
+    for (out += 32, src += 32; out < end; out += 16, src += 16) Copy16(out, src);
+    return;
+  }
+  std::memcpy(out, src, back);
+  for (std::uint32_t i = back; i < length; ++i) out[i] = outStart[i - back];
 }
-
 
 // The loop itself, compiled twice: for any x86 (or other) CPU, and with BMI2's shifts that
 // take their count from any register and leave the flags alone, chosen once at run time.
@@ -120,6 +128,7 @@ void CopyFromWindow(const InflateCall& c, const std::uint8_t* outStart, std::uin
   const std::uint32_t litMask = s.lit->mask;
   const std::uint32_t* const distEntries = s.dist->entries;
   const std::uint32_t distMask = s.dist->mask;
+  const std::uint8_t* const window = s.window;
 
   const std::uint8_t* in = c.in;
   const std::uint8_t* const inLimit = c.inEnd - kFastInputMargin;
@@ -146,7 +155,9 @@ void CopyFromWindow(const InflateCall& c, const std::uint8_t* outStart, std::uin
   // the bit buffer as it was before the entry was consumed.
   auto baseAndExtra = [](std::uint32_t e, std::uint64_t before) {
     const std::uint64_t codeAndExtra = before & ~(~std::uint64_t{0} << (e & 63));
-    return EntryValue(e) + static_cast<std::uint32_t>(codeAndExtra >> EntryCodeBits(e));
+    // The code's bits are bits 8–11 of the entry; bits 12 and 13 are flags that a length
+    // or distance entry never has, so the six bits a 64-bit shift reads are the count.
+    return EntryValue(e) + static_cast<std::uint32_t>(codeAndExtra >> ((e >> 8) & 63));
   };
 
   // The entry of the next literal/length code; always looked up with at least the root
@@ -232,7 +243,7 @@ void CopyFromWindow(const InflateCall& c, const std::uint8_t* outStart, std::uin
     e = litEntries[bits & litMask];  // at least 28 bits are left
 
     if (distance > static_cast<std::uint32_t>(out - outStart)) {
-      CopyFromWindow(c, outStart, out, distance, length);
+      CopyFromWindow(window, outStart, out, distance, length);
     } else {
       CopyMatch(out, distance, length);
     }

@@ -10,6 +10,9 @@
 
 namespace lum::codec::inflate {
 
+// Bytes after the window that the fast loop's match copies may read (and ignore).
+inline constexpr std::int32_t kWindowPadding = 32;
+
 // The record behind a decoder handle, allocated from the entry table's allocator.
 struct InflateState {
   const CodecEntryTable* table;  // allocator and constant tables for the handle's life
@@ -35,8 +38,10 @@ struct InflateState {
   std::uint8_t lengths[320];
   std::uint64_t bitBuf;   // input bits not yet used, least significant first
   std::int32_t bitCount;  // valid bits in bitBuf; between calls at most 31
-  std::int32_t windowPos;
-  std::uint8_t window[kInflateWindowSize];  // the last 32 KiB of output, circular
+  // The last 32 KiB of output in order, oldest first, so that the byte `d` back from the
+  // start of a call is window[kInflateWindowSize − d]; before any output, zeros. The
+  // padding lets the fast loop's copies read a little past the end.
+  std::uint8_t window[kInflateWindowSize + kWindowPadding];
 };
 
 enum class Step { kContinue, kNeedMore, kFail };
@@ -73,7 +78,7 @@ struct InflateCall {
   std::uint8_t History(std::int32_t distance) const {
     std::int32_t q = outLen - distance;
     if (q >= 0) return out[q];
-    return s->window[static_cast<std::uint32_t>(s->windowPos + q) & (kInflateWindowSize - 1)];
+    return s->window[kInflateWindowSize + q];
   }
 };
 
