@@ -99,6 +99,14 @@ Step Decode(InflateState& s, const HuffTable* t, std::uint32_t& entry) {
   return Step::kFail;
 }
 
+// Keeps the base and extra-bit count of the length or distance code `e` for state `next`,
+// which reads the extra bits.
+void AwaitExtraBits(InflateState& s, std::uint32_t e, State next) {
+  s.codeBase = static_cast<std::int32_t>(EntryValue(e));
+  s.codeExtraBits = static_cast<std::int32_t>(EntryExtraBits(e));
+  s.state = next;
+}
+
 // Appends `n` bytes of a stored block: first the whole bytes waiting in the bit buffer,
 // then straight from the input.
 Step CopyStored(InflateCall& c) {
@@ -232,9 +240,7 @@ Step Action(InflateCall& c, bool plainOnly) {
         if (!c.Reserve(1)) return Step::kFail;
         c.out[c.outLen++] = static_cast<std::uint8_t>(EntryValue(e));
       } else if (!(e & kEntryExceptional)) {  // a length code, 257–285
-        s.codeBase = static_cast<std::int32_t>(EntryValue(e));
-        s.codeExtraBits = static_cast<std::int32_t>(EntryExtraBits(e));
-        s.state = kLengthBits;
+        AwaitExtraBits(s, e, kLengthBits);
       } else if (EntryValue(e) == 256) {
         ReleaseBlockTables(s);
         s.state = kBlockHeader;
@@ -253,9 +259,7 @@ Step Action(InflateCall& c, bool plainOnly) {
       Step r = Decode(s, s.dist, e);
       if (r != Step::kContinue) return r;
       if (e & kEntryExceptional) return Step::kFail;  // distance code 30 or 31
-      s.codeBase = static_cast<std::int32_t>(EntryValue(e));
-      s.codeExtraBits = static_cast<std::int32_t>(EntryExtraBits(e));
-      s.state = kDistanceBits;
+      AwaitExtraBits(s, e, kDistanceBits);
       return Step::kContinue;
     }
 
