@@ -37,7 +37,8 @@ namespace lum::codec {
 namespace testing {
 namespace {
 std::atomic<bool> g_plainOnly{false};
-}
+std::atomic<bool> g_portableLoop{false};
+}  // namespace
 void SetInflatePlainOnly(bool plainOnly) {
   g_plainOnly.store(plainOnly, std::memory_order_relaxed);
 }
@@ -47,6 +48,12 @@ bool InflatePlainOnly() {
 #else
   return g_plainOnly.load(std::memory_order_relaxed);
 #endif
+}
+void SetInflatePortableLoop(bool portable) {
+  g_portableLoop.store(portable, std::memory_order_relaxed);
+}
+bool InflatePortableLoop() {
+  return g_portableLoop.load(std::memory_order_relaxed);
 }
 }  // namespace testing
 

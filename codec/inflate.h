@@ -24,6 +24,10 @@ namespace testing {
 // decode plainly whatever it says.
 void SetInflatePlainOnly(bool plainOnly);
 bool InflatePlainOnly();
+// Test hook: true makes the fast loop run its portable form even where the CPU has the
+// instructions of the faster form (x86 BMI2), so that tests reach both.
+void SetInflatePortableLoop(bool portable);
+bool InflatePortableLoop();
 }  // namespace testing
 
 }  // namespace lum::codec

@@ -275,11 +275,9 @@ Step FastDecodePortable(InflateCall& c) {
   return FastDecodeLoop(c);
 }
 
-using FastDecodeFn = Step (*)(InflateCall&);
-
-FastDecodeFn ChooseFastDecode() {
+bool CpuHasBmi2() {
   __builtin_cpu_init();
-  return __builtin_cpu_supports("bmi2") ? &FastDecodeBmi2 : &FastDecodePortable;
+  return __builtin_cpu_supports("bmi2");
 }
 #endif
 
@@ -287,8 +285,9 @@ FastDecodeFn ChooseFastDecode() {
 
 Step FastDecode(InflateCall& c) {
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
-  static const FastDecodeFn fn = ChooseFastDecode();
-  return fn(c);
+  static const bool bmi2 = CpuHasBmi2();
+  if (bmi2 && !testing::InflatePortableLoop()) return FastDecodeBmi2(c);
+  return FastDecodePortable(c);
 #else
   return FastDecodeLoop(c);
 #endif

@@ -59,24 +59,31 @@ bool ZlibInflate(const std::vector<std::uint8_t>& in, std::vector<std::uint8_t>&
   return r == Z_STREAM_END && all;
 }
 
-// Decodes `stream` with random chunking, with the fast path and with the plain machine,
-// and checks both against `data`.
+// Decodes `stream` with random chunking, with the fast loop (in the form the CPU runs and
+// in its portable form) and with the plain machine, and checks each against `data`.
 void ExpectRoundTrip(const std::vector<std::uint8_t>& data, const std::vector<std::uint8_t>& stream,
                      std::uint64_t seed, const std::string& what) {
   SCOPED_TRACE(what);
   test::CodecFixture f;
   const std::uint32_t want = test::ReferenceCrc32(data.data(), data.size());
-  for (bool plain : {false, true}) {
-    testing::SetInflatePlainOnly(plain);
+  struct Mode {
+    const char* name;
+    bool plain, portable;
+  };
+  for (Mode mode :
+       {Mode{"fast", false, false}, Mode{"portable", false, true}, Mode{"plain", true, false}}) {
+    testing::SetInflatePlainOnly(mode.plain);
+    testing::SetInflatePortableLoop(mode.portable);
     for (std::size_t maxChunk : {std::size_t{65536}, std::size_t{700}}) {
       Decoded d = DecodeChunked(f, stream, RandomChunks(seed + maxChunk, maxChunk));
-      ASSERT_TRUE(d.ok) << "plain=" << plain;
-      ASSERT_EQ(d.out.size(), data.size()) << "plain=" << plain;
-      ASSERT_TRUE(d.out == data) << "plain=" << plain;
+      ASSERT_TRUE(d.ok) << mode.name;
+      ASSERT_EQ(d.out.size(), data.size()) << mode.name;
+      ASSERT_TRUE(d.out == data) << mode.name;
       EXPECT_EQ(~d.crc, want);
     }
   }
   testing::SetInflatePlainOnly(false);
+  testing::SetInflatePortableLoop(false);
 }
 
 std::vector<std::vector<std::uint8_t>> Inputs() {

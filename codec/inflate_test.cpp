@@ -312,16 +312,20 @@ TEST(InflateChunking, LargeEntryIn64KiBChunksKeepsTheCrc) {
 
 TEST(InflateChunking, EveryDataKindAtRandomChunkingsMatchesThePlainMachine) {
   test::CodecFixture f;
-  std::uint64_t seed = 40;
-  for (test::DataKind kind : test::AllDataKinds()) {
-    const Bytes data = test::MakeData(kind, 120000, seed++);
-    const Bytes stream = inflate_test::FixedDeflate(data);
-    for (std::size_t maxChunk : {std::size_t{1}, std::size_t{37}, std::size_t{5000}}) {
-      Decoded d = DecodeBoth(f, stream, [&] { return RandomChunks(seed, maxChunk); });
-      ASSERT_TRUE(d.ok) << test::DataKindName(kind);
-      ASSERT_TRUE(d.out == data) << test::DataKindName(kind) << " " << maxChunk;
+  for (bool portable : {false, true}) {  // the fast loop in both its compiled forms
+    testing::SetInflatePortableLoop(portable);
+    std::uint64_t seed = 40;
+    for (test::DataKind kind : test::AllDataKinds()) {
+      const Bytes data = test::MakeData(kind, 120000, seed++);
+      const Bytes stream = inflate_test::FixedDeflate(data);
+      for (std::size_t maxChunk : {std::size_t{1}, std::size_t{37}, std::size_t{5000}}) {
+        Decoded d = DecodeBoth(f, stream, [&] { return RandomChunks(seed, maxChunk); });
+        ASSERT_TRUE(d.ok) << test::DataKindName(kind) << " portable=" << portable;
+        ASSERT_TRUE(d.out == data) << test::DataKindName(kind) << " " << maxChunk;
+      }
     }
   }
+  testing::SetInflatePortableLoop(false);
 }
 
 // Appends the match (length, distance) to `want` byte by byte, the slow obvious way; bytes
