@@ -72,8 +72,7 @@ void ExpectRoundTrip(const std::vector<std::uint8_t>& data, const std::vector<st
   };
   for (Mode mode :
        {Mode{"fast", false, false}, Mode{"portable", false, true}, Mode{"plain", true, false}}) {
-    testing::SetInflatePlainOnly(mode.plain);
-    testing::SetInflatePortableLoop(mode.portable);
+    const inflate_test::DecoderPaths paths(mode.plain, mode.portable);
     for (std::size_t maxChunk : {std::size_t{65536}, std::size_t{700}}) {
       Decoded d = DecodeChunked(f, stream, RandomChunks(seed + maxChunk, maxChunk));
       ASSERT_TRUE(d.ok) << mode.name;
@@ -82,8 +81,6 @@ void ExpectRoundTrip(const std::vector<std::uint8_t>& data, const std::vector<st
       EXPECT_EQ(~d.crc, want);
     }
   }
-  testing::SetInflatePlainOnly(false);
-  testing::SetInflatePortableLoop(false);
 }
 
 std::vector<std::vector<std::uint8_t>> Inputs() {

@@ -313,7 +313,7 @@ TEST(InflateChunking, LargeEntryIn64KiBChunksKeepsTheCrc) {
 TEST(InflateChunking, EveryDataKindAtRandomChunkingsMatchesThePlainMachine) {
   test::CodecFixture f;
   for (bool portable : {false, true}) {  // the fast loop in both its compiled forms
-    testing::SetInflatePortableLoop(portable);
+    const inflate_test::DecoderPaths paths(false, portable);
     std::uint64_t seed = 40;
     for (test::DataKind kind : test::AllDataKinds()) {
       const Bytes data = test::MakeData(kind, 120000, seed++);
@@ -325,7 +325,6 @@ TEST(InflateChunking, EveryDataKindAtRandomChunkingsMatchesThePlainMachine) {
       }
     }
   }
-  testing::SetInflatePortableLoop(false);
 }
 
 // Appends the match (length, distance) to `want` byte by byte, the slow obvious way; bytes

@@ -232,4 +232,20 @@ auto WithPlainOnly(Fn fn) {
   return r;
 }
 
+// Chooses the decoder's paths for its lifetime (plain machine, portable fast loop) and
+// restores the defaults when it ends, also when a failed assertion leaves the test early.
+class DecoderPaths {
+ public:
+  DecoderPaths(bool plainOnly, bool portableLoop) {
+    testing::SetInflatePlainOnly(plainOnly);
+    testing::SetInflatePortableLoop(portableLoop);
+  }
+  ~DecoderPaths() {
+    testing::SetInflatePlainOnly(false);
+    testing::SetInflatePortableLoop(false);
+  }
+  DecoderPaths(const DecoderPaths&) = delete;
+  DecoderPaths& operator=(const DecoderPaths&) = delete;
+};
+
 }  // namespace lum::codec::inflate_test
