@@ -1,8 +1,9 @@
 // Fuzz target: the decoder's fast loop against its plain state machine.
 //
-// Input: one byte choosing the chunking seed, then arbitrary bytes taken as a raw Deflate
-// stream. Two handles decode the same chunks, one with the plain machine forced; every call
-// must give the same result, the same bytes and the same CRC register.
+// Input: one byte choosing the chunking seed (and, by its lowest bit, the fast loop's portable
+// form instead of the one the CPU runs), then arbitrary bytes taken as a raw Deflate stream.
+// Two handles decode the same chunks, one with the plain machine forced; every call must give
+// the same result, the same bytes and the same CRC register.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     a.pInput = b.pInput = stream + pos;
     a.lInputSize = b.lInputSize = static_cast<std::int32_t>(chunk);
     testing::SetInflatePlainOnly(false);
+    testing::SetInflatePortableLoop((data[0] & 1) != 0);
     const CodecWord ra = t.pfnInflate(fast, Word(&a), Word(&crcFast), 0);
     testing::SetInflatePlainOnly(true);
     const CodecWord rb = t.pfnInflate(plain, Word(&b), Word(&crcPlain), 0);
