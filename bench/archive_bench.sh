@@ -28,21 +28,7 @@ trap 'rm -rf "$work"' EXIT
 "$root/bench/make_corpus.sh" "$root/bench/corpus" >/dev/null
 (cd "$root/bench/corpus" && zip -q -6 "$work/large.zip" text.txt source.cpp binary.bin random.bin runs.bin)
 
-python3 - "$work/tree" <<'PY'
-import os, random, sys
-root = sys.argv[1]
-rng = random.Random(20000)
-words = [''.join(rng.choice('abcdefghijklmnopqrstuvwxyz') for _ in range(rng.randint(2, 9)))
-         for _ in range(2000)]
-for d in range(100):
-    folder = os.path.join(root, 'dir%03d' % d)
-    os.makedirs(folder)
-    for f in range(200):
-        size = rng.randint(200, 8192)
-        text = ' '.join(rng.choice(words) for _ in range(size // 5)).encode()[:size]
-        with open(os.path.join(folder, 'file%03d.txt' % f), 'wb') as out:
-            out.write(text)
-PY
+python3 "$root/bench/make_tree.py" "$work/tree"
 (cd "$work" && zip -q -6 -r small.zip tree && rm -rf tree)
 
 # name|command with ARCHIVE and OUT as placeholders

@@ -34,21 +34,7 @@ trap 'rm -rf "$work" "$big"' EXIT
 
 "$root/bench/make_corpus.sh" "$root/bench/corpus" >/dev/null
 cp -r "$root/bench/corpus" "$work/src/corpus"
-python3 - "$work/src/tree" <<'PY'
-import os, random, sys
-root = sys.argv[1]
-rng = random.Random(20000)
-words = [''.join(rng.choice('abcdefghijklmnopqrstuvwxyz') for _ in range(rng.randint(2, 9)))
-         for _ in range(2000)]
-for d in range(100):
-    folder = os.path.join(root, 'dir%03d' % d)
-    os.makedirs(folder)
-    for f in range(200):
-        size = rng.randint(200, 8192)
-        text = ' '.join(rng.choice(words) for _ in range(size // 5)).encode()[:size]
-        with open(os.path.join(folder, 'file%03d.txt' % f), 'wb') as out:
-            out.write(text)
-PY
+python3 "$root/bench/make_tree.py" "$work/src/tree"
 
 cat >"$work/pyzip.py" <<'PY'
 import os, sys, zipfile
