@@ -210,6 +210,30 @@ TEST(FsTest, CopyKeepsContentAndTimeAndNeverDestroysTheSource) {
   EXPECT_EQ(GetLastErrorCode(), kErrorFileNotFound);
 }
 
+TEST(FsTest, MoveReplacesAWholeFileAndNeverAFolder) {
+  for (const bool durable : {false, true}) {
+    TempDir dir;
+    const std::string src = dir / "new.tmp", dst = dir / "installed";
+    TempDir::WriteText(src, "new bytes");
+    TempDir::WriteText(dst, "old");
+    ASSERT_TRUE(MoveFileReplace(src, dst, durable));
+    EXPECT_EQ(TempDir::ReadText(dst), "new bytes");
+    EXPECT_EQ(FileAttributesOf(src), kInvalidFileAttributes) << "the source name is gone";
+
+    ASSERT_TRUE(MoveFileReplace(dst, dir / "fresh", durable)) << "no file at the target";
+    EXPECT_EQ(TempDir::ReadText(dir / "fresh"), "new bytes");
+
+    EXPECT_FALSE(MoveFileReplace(dir / "missing", dst, durable));
+    EXPECT_EQ(GetLastErrorCode(), kErrorFileNotFound);
+
+    const std::string folder = dir / "folder";
+    ASSERT_TRUE(MakeDirectory(folder));
+    EXPECT_FALSE(MoveFileReplace(dir / "fresh", folder, durable));
+    EXPECT_EQ(TempDir::ReadText(dir / "fresh"), "new bytes") << "a failed move keeps the source";
+    EXPECT_NE(FileAttributesOf(folder) & kAttributeDirectory, 0u);
+  }
+}
+
 TEST(FsTest, ReadOnlyAttributeIsAppliedAndCleared) {
   TempDir dir;
   const std::string path = dir / "ro";

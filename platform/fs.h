@@ -49,4 +49,12 @@ bool SetLastWriteTime(const std::string& path, const FileTime& utc);
 // permission back.
 bool SetAttributesOf(const std::string& path, std::uint32_t attributes);
 
+// Moves the file `source` to `target`, replacing a file there in one step (MoveFileExW with
+// MOVEFILE_REPLACE_EXISTING; POSIX rename). Both must be on the same volume. A reader of
+// `target` sees either the old file or the new one, never a mix. With `durable` the move is
+// on disk when the call returns (MOVEFILE_WRITE_THROUGH; POSIX fsync of the source's data
+// before the rename and of the target's folder after it), so a power loss cannot undo it.
+// A folder at `target` is never replaced: fails with 5.
+bool MoveFileReplace(const std::string& source, const std::string& target, bool durable);
+
 }  // namespace lum::platform

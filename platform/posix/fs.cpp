@@ -166,4 +166,50 @@ bool SetAttributesOf(const std::string& path, std::uint32_t attributes) {
   return true;
 }
 
+namespace {
+
+// fsync of the file or folder at `path`; false with errno set when it cannot be opened or
+// flushed.
+bool SyncPath(const std::string& path, bool folder) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), (folder ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  const int err = errno;
+  ::close(fd);
+  errno = err;
+  return ok;
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+bool MoveFileReplace(const std::string& source, const std::string& target, bool durable) {
+  struct stat st;
+  if (::lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    SetLastErrorCode(kErrorAccessDenied);
+    return false;
+  }
+  if (durable && !SyncPath(source, false)) {
+    posix::SetPathError(errno, source);
+    return false;
+  }
+  if (::rename(source.c_str(), target.c_str()) != 0) {
+    posix::SetPathError(errno, target);
+    return false;
+  }
+  if (durable && !SyncPath(FolderOf(target), true)) {
+    posix::SetErrnoError(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace lum::platform

@@ -43,4 +43,9 @@ bool SetAttributesOf(const std::string& path, std::uint32_t attributes) {
   return ::SetFileAttributesW(win32::Widen(path).c_str(), attributes) != FALSE;
 }
 
+bool MoveFileReplace(const std::string& source, const std::string& target, bool durable) {
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
+  return ::MoveFileExW(win32::Widen(source).c_str(), win32::Widen(target).c_str(), flags) != FALSE;
+}
+
 }  // namespace lum::platform
