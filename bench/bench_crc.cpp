@@ -1,4 +1,4 @@
-// The "crc32" group: CRC-32 throughput of the specified table form, each faster form and
+// The "crc32" group: CRC-32 throughput of the four-table form, each faster form and
 // the fast path as dispatched, against zlib's crc32 and libdeflate_crc32, over the whole
 // corpus in one call and in the 64 KiB pieces that extraction passes. The corpus is larger
 // than any cache, so those rows also show memory bandwidth; the "(cache)" rows time single
@@ -121,7 +121,7 @@ void RunCrc32() {
     return Candidate{name, vsWhole, note, double(n), expect, fn};
   };
   std::vector<Candidate> corpus = {
-      whole("table form (slicing by 4, specified)", [&] { return TableForm(p, n); }),
+      whole("four-table form (slicing by 4)", [&] { return TableForm(p, n); }),
       whole("slicing by 8", [&] { return Slice8Form(p, n); }),
       whole(
           "fast path", [&] { return FastPath(p, n); }, fastName),

@@ -1,4 +1,4 @@
-// CRC-32: the specified table builder and four-table register update, and the codec's
+// CRC-32: the table builder and the four-table register update, and the codec's
 // slot-6 routine.
 //
 // The table form works one aligned 32-bit word per step: x = crc ^ word, and the four

@@ -1,6 +1,6 @@
 // Crc32UpdateFast: the fastest register-update form this CPU offers, chosen once.
 //
-// Two forms stand beside the specified four-table form:
+// Two forms stand beside the four-table form of crc32.cpp:
 //
 // - Slicing by eight (here). A CRC is linear, so the register after an 8-byte word is the
 //   XOR of the contributions of each of its bytes (the first four XORed with the register),

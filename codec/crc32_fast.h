@@ -16,7 +16,7 @@ enum class Crc32Path {
 };
 
 // Eight 256-entry tables: entry [k][n] is the register after byte n followed by k zero
-// bytes, starting from 0. Tables 0 to 3 equal the four sub-tables of the specified table.
+// bytes, starting from 0. Tables 0 to 3 equal the four sub-tables of the four-table form.
 extern const std::array<std::array<std::uint32_t, 256>, 8> kCrc32Slice8;
 
 // Slicing by eight: whole 8-byte words through the eight tables, the rest a byte at a time.

@@ -49,7 +49,7 @@ TEST(Crc32Slot, CheckValuesThroughEntryTable) {
 }
 
 // Every test below runs once per register-update form, forced through the test hook, and
-// compares against the specified table form.
+// compares against the four-table form.
 class Crc32PathTest : public ::testing::TestWithParam<Crc32Path> {
  protected:
   void SetUp() override {
