@@ -119,6 +119,8 @@ bool fUpdater::OpenArchive(const std::string& archiveFile) {
 
 bool fUpdater::Extract(const std::string& targetFolder) {
   m_sExtractError.clear();
+  m_folderEntries.clear();
+  m_sExtractTarget = targetFolder;
   return ZIP->Extract(zip::Variant(targetFolder), zip::Variant::MissingArg(), std::string());
 }
 
@@ -136,11 +138,34 @@ void fUpdater::ShowError(const std::string& text) {
 namespace lum::app {
 
 void fUpdater::Error(std::int32_t FileIdx, std::string&, std::string& Description, bool& Cancel) {
+  // A folder entry is reported when its output is created as a file over the folder just
+  // made; the folder itself is what counts, and ExtractError checks it afterwards. A name
+  // refused as unsafe is a real failure.
+  const zip::Variant info = ZIP ? ZIP->FileInfo(FileIdx) : zip::Variant();
+  if (info.IsArray() && info.Array()[0].IsText() &&
+      Description.rfind("Invalid entry name", 0) != 0) {
+    const std::string& name = info.Array()[0].Text();
+    if (!name.empty() && (name.back() == '\\' || name.back() == '/')) {
+      m_folderEntries.push_back(name);
+      return;
+    }
+  }
   if (m_sExtractError.empty()) {
     m_sExtractError = FileIdx >= 0 ? "entry " + std::to_string(FileIdx + 1) + ": " + Description
                                    : Description;
   }
   Cancel = true;
+}
+
+std::string fUpdater::ExtractError() {
+  if (!m_sExtractError.empty()) return m_sExtractError;
+  for (const std::string& name : m_folderEntries) {
+    std::string path = m_sExtractTarget + platform::kPathSeparator;
+    for (char c : name) path += (c == '\\' || c == '/') ? platform::kPathSeparator : c;
+    while (!path.empty() && path.back() == platform::kPathSeparator) path.pop_back();
+    if (!IsFolder(path)) return "folder entry " + name + " could not be created";
+  }
+  return std::string();
 }
 
 std::vector<PackageEntry> fUpdater::PackageEntries() {

@@ -70,7 +70,7 @@ class fUpdater final : public UpdateEffects,
   void StartApplication(const std::string& file) override;
   void ShowError(const std::string& text) override;
   std::vector<PackageEntry> PackageEntries() override;
-  std::string ExtractError() override { return m_sExtractError; }
+  std::string ExtractError() override;
   std::string ArchiveError() override { return ZIP ? ZIP->LastError() : std::string(); }
   void Log(const std::string& line) override;
 
@@ -99,6 +99,8 @@ class fUpdater final : public UpdateEffects,
   std::unique_ptr<settings::clsIniFile> m_oIni;
   bool m_bRunning = false;
   std::string m_sExtractError;
+  std::string m_sExtractTarget;
+  std::vector<std::string> m_folderEntries;  // folder entries reported during Extract
   bool m_bLogChecked = false;
 };
 
