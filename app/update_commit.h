@@ -46,7 +46,8 @@ class StagedCommit {
     kStuck,       // undoing failed; the journal stays for the next run to finish the undo
   };
 
-  StagedCommit(InstallFiles& files, UpdatePaths paths) : m_files(files), m_paths(std::move(paths)) {}
+  StagedCommit(InstallFiles& files, UpdatePaths paths)
+      : m_files(files), m_paths(std::move(paths)) {}
 
   // Moves every staged file and folder of `staged` (as listed under the staging folder)
   // into the installation, journaled, with `settings` recorded first so that a later run

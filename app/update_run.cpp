@@ -206,8 +206,8 @@ void UpdateRun::StageAndCommit(const std::string& folder, const std::string& sep
     return notApplied("it failed verification (" +
                       (error.empty() ? m_effects.ArchiveError() : error) + ")");
   }
-  Log("package verified: " + std::to_string(entries.size()) + " entries, " +
-      std::to_string(total) + " bytes");
+  Log("package verified: " + std::to_string(entries.size()) + " entries, " + std::to_string(total) +
+      " bytes");
 
   std::vector<TreeEntry> listed;
   if (!m_effects.ListTree(paths.Staging(), listed)) {
@@ -258,7 +258,8 @@ bool UpdateRun::WaitForLockedFiles(const std::string& folder, const std::string&
 }
 
 bool UpdateRun::WriteSettings(const std::string& iniPath) {
-  bool written = m_effects.WriteSetting(iniPath, "Display", "Zoom", DoubleToText(m_settings.m_dZoom));
+  bool written =
+      m_effects.WriteSetting(iniPath, "Display", "Zoom", DoubleToText(m_settings.m_dZoom));
   for (const IntSetting& setting : kWriteOrder) {
     written = m_effects.WriteSetting(iniPath, setting.section, setting.key,
                                      Int32ToText(m_settings.*setting.member)) &&

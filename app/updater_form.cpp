@@ -1,7 +1,7 @@
 #include "app/updater_form.h"
 
-#include "app/update_helper.h"
 #include <ctime>
+#include "app/update_helper.h"
 
 #include "platform/find.h"
 #include "platform/fs.h"
@@ -21,7 +21,8 @@ constexpr std::size_t kLogKept = 1u << 19;
 std::string UtcStamp() {
   const std::time_t now = std::time(nullptr);
   char text[32] = "";
-  if (const std::tm* utc = std::gmtime(&now)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", utc);
+  if (const std::tm* utc = std::gmtime(&now))
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", utc);
   return text;
 }
 
@@ -151,8 +152,8 @@ void fUpdater::Error(std::int32_t FileIdx, std::string&, std::string& Descriptio
     }
   }
   if (m_sExtractError.empty()) {
-    m_sExtractError = FileIdx >= 0 ? "entry " + std::to_string(FileIdx + 1) + ": " + Description
-                                   : Description;
+    m_sExtractError =
+        FileIdx >= 0 ? "entry " + std::to_string(FileIdx + 1) + ": " + Description : Description;
   }
   Cancel = true;
 }
@@ -214,8 +215,8 @@ bool fUpdater::ListTree(const std::string& folder, std::vector<TreeEntry>& entri
       if (found.Name == "." || found.Name == "..") continue;
       const bool isFolder = (found.Attributes & platform::kAttributeDirectory) != 0 &&
                             (found.Attributes & platform::kAttributeReparsePoint) == 0;
-      here.push_back({relative.empty() ? found.Name : relative + PathSeparator() + found.Name,
-                      isFolder});
+      here.push_back(
+          {relative.empty() ? found.Name : relative + PathSeparator() + found.Name, isFolder});
     } while (platform::FindNext(search, found));
     // Children go right after their folder: insert them there, and visit the subfolders
     // in order.

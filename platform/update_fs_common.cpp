@@ -24,8 +24,8 @@ bool WriteAll(const FileHandle& file, const std::string& text) {
 bool ReadWholeFile(const std::string& path, std::string& text) {
   text.clear();
   if (!IsRegularFile(path)) return false;
-  FileHandle file = CreateFileHandle(path, kGenericRead, kFileShareRead | kFileShareWrite,
-                                     kOpenExisting, 0);
+  FileHandle file =
+      CreateFileHandle(path, kGenericRead, kFileShareRead | kFileShareWrite, kOpenExisting, 0);
   if (!file) return false;
   char buffer[65536];
   for (;;) {

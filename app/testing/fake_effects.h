@@ -29,7 +29,6 @@ class FakeEffects : public UpdateEffects {
   std::string commandLine = "TOVLEX";
   std::map<std::string, std::string> files;
   std::set<std::string> folders{kFolder, "C:\\Lumetra\\PROJECTS"};
-  std::map<std::string, std::map<std::string, std::string>> ini;  // "section|key" -> value
   bool packageOpens = true;
   std::map<std::string, std::string> packageEntries;  // relative path -> content
   std::string damagedEntry;  // extraction reports a CRC error at this entry
@@ -54,16 +53,17 @@ class FakeEffects : public UpdateEffects {
   std::string ReadSetting(const std::string& path, const std::string& section,
                           const std::string& key) override {
     log.push_back("read " + section + "|" + key);
-    auto file = ini.find(path);
-    if (file == ini.end()) return "";
-    auto value = file->second.find(section + "|" + key);
-    return value == file->second.end() ? "" : value->second;
+    if (!files.count(path)) return "";
+    const auto values = ParseIni(files[path]);
+    auto value = values.find(section + "|" + key);
+    return value == values.end() ? "" : value->second;
   }
   bool WriteSetting(const std::string& path, const std::string& section, const std::string& key,
                     const std::string& value) override {
     log.push_back("write " + section + "|" + key + "=" + value);
-    ini[path][section + "|" + key] = value;
-    files[path];  // the write creates the file
+    auto values = ParseIni(files[path]);  // the write creates the file
+    values[section + "|" + key] = value;
+    files[path] = IniText(values);
     return true;
   }
   bool CopyFile(const std::string& source, const std::string& destination) override {
@@ -150,9 +150,7 @@ class FakeEffects : public UpdateEffects {
     folders.erase(path);
     return true;
   }
-  bool RemoveFile(const std::string& path) override {
-    return Count() && files.erase(path) != 0;
-  }
+  bool RemoveFile(const std::string& path) override { return Count() && files.erase(path) != 0; }
   bool MoveReplace(const std::string& source, const std::string& target) override {
     if (!Count() || !files.count(source) || folders.count(target)) return false;
     if (!folders.count(Parent(target))) return false;
@@ -186,12 +184,33 @@ class FakeEffects : public UpdateEffects {
   }
   void Wait(std::uint32_t) override { ++waits; }
 
+  // Settings files hold one "section|key=value" line per key.
+  static std::map<std::string, std::string> ParseIni(const std::string& text) {
+    std::map<std::string, std::string> values;
+    std::size_t from = 0;
+    while (from < text.size()) {
+      std::size_t end = text.find('\n', from);
+      if (end == std::string::npos) end = text.size();
+      const std::string line = text.substr(from, end - from);
+      if (const auto eq = line.find('='); eq != std::string::npos) {
+        values.emplace(line.substr(0, eq), line.substr(eq + 1));
+      }
+      from = end + 1;
+    }
+    return values;
+  }
+  static std::string IniText(const std::map<std::string, std::string>& values) {
+    std::string text;
+    for (const auto& [key, value] : values) text += key + "=" + value + "\n";
+    return text;
+  }
   void SetIni(const std::string& section, const std::string& key, const std::string& value) {
-    files[kIni];
-    ini[kIni][section + "|" + key] = value;
+    auto values = ParseIni(files[kIni]);
+    values[section + "|" + key] = value;
+    files[kIni] = IniText(values);
   }
   std::string Ini(const std::string& section, const std::string& key) {
-    return ini[kIni].at(section + "|" + key);
+    return ParseIni(files[kIni]).at(section + "|" + key);
   }
   bool Logged(const std::string& entry) const {
     for (const auto& e : log) {
