@@ -1,5 +1,7 @@
 #include "app/update_run.h"
 
+#include "app/testing/fake_effects.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -10,104 +12,6 @@
 
 namespace lum::app {
 namespace {
-
-constexpr const char* kFolder = "C:\\Lumetra";
-const std::string kIni = "C:\\Lumetra\\Settings.ini";
-const std::string kPackage = "C:\\Lumetra\\Lumetra.zip";
-const std::string kKept = "C:\\Lumetra\\PROJECTS\\LastRun";
-const std::string kAside = "C:\\Lumetra\\LastRun";
-const std::string kExe = "C:\\Lumetra\\Lumetra.exe";
-
-// An application folder in memory, with Windows-style paths. Every effect is also logged
-// so that tests can check the order of the steps.
-class FakeEffects : public UpdateEffects {
- public:
-  std::string commandLine = "TOVLEX";
-  std::map<std::string, std::string> files;
-  std::set<std::string> folders{kFolder, "C:\\Lumetra\\PROJECTS"};
-  std::map<std::string, std::map<std::string, std::string>> ini;  // "section|key" -> value
-  bool packageOpens = true;
-  std::map<std::string, std::string> packageEntries;  // relative path -> content
-  std::vector<std::string> log;
-  std::vector<std::string> messages;
-
-  std::string CommandLineText() override { return commandLine; }
-  std::string ApplicationFolder() override { return kFolder; }
-  std::string PathSeparator() override { return "\\"; }
-  void CreateObjects() override { log.push_back("create"); }
-  bool FileExists(const std::string& path) override { return files.count(path) != 0; }
-  std::string ReadSetting(const std::string& path, const std::string& section,
-                          const std::string& key) override {
-    log.push_back("read " + section + "|" + key);
-    auto file = ini.find(path);
-    if (file == ini.end()) return "";
-    auto value = file->second.find(section + "|" + key);
-    return value == file->second.end() ? "" : value->second;
-  }
-  bool WriteSetting(const std::string& path, const std::string& section, const std::string& key,
-                    const std::string& value) override {
-    log.push_back("write " + section + "|" + key + "=" + value);
-    ini[path][section + "|" + key] = value;
-    files[path];  // the write creates the file
-    return true;
-  }
-  bool CopyFile(const std::string& source, const std::string& destination) override {
-    log.push_back("copy " + source + " > " + destination);
-    if (!files.count(source) || folders.count(destination)) return false;
-    if (!folders.count(destination.substr(0, destination.rfind('\\')))) return false;
-    files[destination] = files[source];
-    return true;
-  }
-  bool DeleteFile(const std::string& path) override {
-    log.push_back("delete " + path);
-    return files.erase(path) != 0;
-  }
-  void RepaintWindow() override { log.push_back("repaint"); }
-  bool OpenArchive(const std::string& archiveFile) override {
-    log.push_back("open " + archiveFile);
-    opened = packageOpens && files.count(archiveFile);
-    return opened;
-  }
-  bool Extract(const std::string& targetFolder) override {
-    log.push_back("extract " + targetFolder);
-    if (!opened) return false;
-    for (const auto& [name, content] : packageEntries) {
-      files[targetFolder + "\\" + name] = content;
-      if (auto cut = name.rfind('\\'); cut != std::string::npos) {
-        folders.insert(targetFolder + "\\" + name.substr(0, cut));
-      }
-    }
-    return true;
-  }
-  void StartApplication(const std::string& file) override { log.push_back("start " + file); }
-  void ShowError(const std::string& text) override {
-    log.push_back("message");
-    messages.push_back(text);
-  }
-
-  void SetIni(const std::string& section, const std::string& key, const std::string& value) {
-    files[kIni];
-    ini[kIni][section + "|" + key] = value;
-  }
-  std::string Ini(const std::string& section, const std::string& key) {
-    return ini[kIni].at(section + "|" + key);
-  }
-  bool Logged(const std::string& entry) const {
-    for (const auto& e : log) {
-      if (e == entry) return true;
-    }
-    return false;
-  }
-  std::size_t Position(const std::string& prefix) const {
-    for (std::size_t i = 0; i < log.size(); ++i) {
-      if (log[i].rfind(prefix, 0) == 0) return i;
-    }
-    return log.size();
-  }
-
- private:
-  bool opened = false;
-};
 
 // An installation that is ready for an update: settings, a package and a LastRun.
 FakeEffects Installation() {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/update_run.h"
 #include "app/updater_view.h"
@@ -46,6 +47,10 @@ class fUpdater final : public UpdateEffects,
                 bool& Cancel) override {
     ZIP_Progress(FileIdx, Current, Total, Cancel);
   }
+  // The first error of an extraction is kept for the run and stops it: a package with one
+  // bad entry is not applied at all.
+  void Error(std::int32_t FileIdx, std::string& Source, std::string& Description,
+             bool& Cancel) override;
 
   // UpdateEffects
   std::string CommandLineText() override;
@@ -64,6 +69,26 @@ class fUpdater final : public UpdateEffects,
   bool Extract(const std::string& targetFolder) override;
   void StartApplication(const std::string& file) override;
   void ShowError(const std::string& text) override;
+  std::vector<PackageEntry> PackageEntries() override;
+  std::string ExtractError() override;
+  std::string ArchiveError() override { return ZIP ? ZIP->LastError() : std::string(); }
+  void Log(const std::string& line) override;
+
+  // InstallFiles
+  bool ListTree(const std::string& folder, std::vector<TreeEntry>& entries) override;
+  bool PathExists(const std::string& path) override;
+  bool IsFolder(const std::string& path) override;
+  bool MakeFolder(const std::string& path) override;
+  bool RemoveFolder(const std::string& path) override;
+  bool RemoveFile(const std::string& path) override;
+  bool MoveReplace(const std::string& source, const std::string& target) override;
+  bool FlushVolume(const std::string& folder) override;
+  bool StartJournal(const std::string& path, const std::string& text) override;
+  bool AppendJournal(const std::string& path, const std::string& text) override;
+  bool ReadJournal(const std::string& path, std::string& text) override;
+  bool FreeSpace(const std::string& folder, std::uint64_t& bytes) override;
+  bool CanReplace(const std::string& path) override;
+  void Wait(std::uint32_t milliseconds) override;
 
  private:
   int m_argc;
@@ -73,6 +98,10 @@ class fUpdater final : public UpdateEffects,
   std::unique_ptr<zip::cZipEngine> ZIP;
   std::unique_ptr<settings::clsIniFile> m_oIni;
   bool m_bRunning = false;
+  std::string m_sExtractError;
+  std::string m_sExtractTarget;
+  std::vector<std::string> m_folderEntries;  // folder entries reported during Extract
+  bool m_bLogChecked = false;
 };
 
 }  // namespace lum::app

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/updater_form.h"
+#include "platform/console.h"
 #include "platform/progress_window.h"
 #include "platform/shell.h"
 
@@ -35,6 +36,8 @@ bool Main(fUpdater& form) {
 }  // namespace lum::app
 
 int main(int argc, char** argv) {
+  // A closed or broken standard error must never stop an update half way.
+  lum::platform::PrepareStandardStreams();
   static lum::app::fUpdater form(argc, argv);
   if (!lum::app::Main(form)) return 1;
   return lum::platform::RunMessageLoop();

@@ -15,4 +15,10 @@ int TerminalWidth(std::int32_t which);
 // True when the stream is a regular file, so that its position can be moved.
 bool IsSeekable(std::int32_t which);
 
+// Makes the standard streams safe for a program that must finish its work whatever
+// happens to them: POSIX ignores SIGPIPE (a write to a pipe whose reader has gone then just
+// fails) and opens /dev/null on a closed descriptor 0, 1 or 2, so that no file the program
+// opens later takes that number and receives its messages. Windows: nothing to do.
+void PrepareStandardStreams();
+
 }  // namespace lum::platform

@@ -3,6 +3,7 @@
 // functions rewrite the whole file in their own layout, so these run only where the
 // implementation is ours.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -107,6 +108,22 @@ TEST_F(OwnProfile, FolderInPlaceOfTheFile) {
   EXPECT_EQ(Read("S", "K"), "<default>");
   EXPECT_EQ(Write("S", "K", "1"), 0);
   EXPECT_TRUE(std::filesystem::is_directory(path));
+}
+
+TEST_F(OwnProfile, Utf16FileStaysUtf16) {
+  const std::string utf16("\xFF\xFE[\0S\0]\0\r\0\n\0K\0=\0\xE9\0\r\0\n\0", 22);
+  WriteBytes(path, utf16);
+  EXPECT_EQ(Read("S", "K"), "\xC3\xA9");          // U+00E9 in UTF-8, the ANSI code page here
+  ASSERT_NE(Write("S", "N", "\xE2\x82\xAC"), 0);  // U+20AC
+  EXPECT_EQ(ReadBytes(path), utf16 + std::string("N\0=\0\xAC\x20\r\0\n\0", 10));
+}
+
+TEST_F(OwnProfile, PipeInPlaceOfTheFileNeverBlocks) {
+  // Opening a pipe for reading would wait for a writer that never comes.
+  ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0);
+  EXPECT_EQ(Read("S", "K"), "<default>");
+  EXPECT_EQ(Write("S", "K", "1"), 0);
+  EXPECT_TRUE(std::filesystem::is_fifo(path));
 }
 
 TEST_F(OwnProfile, LatinLettersMatchWithoutRegardToCase) {

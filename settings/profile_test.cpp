@@ -115,8 +115,24 @@ const std::string kKeyKinds =
     "[Unclosed\r\n"
     "U=1\r\n";
 
+// ASCII text as a file saved in UTF-16 LE with its byte-order mark, as Windows tools save it.
+std::string Utf16File(const std::string& ascii) {
+  std::string bytes("\xFF\xFE", 2);
+  for (char c : ascii) {
+    bytes += c;
+    bytes += '\0';
+  }
+  return bytes;
+}
+
 std::vector<Scenario> Scenarios() {
   return {
+      {"a file in UTF-16 is read and written as text",
+       Utf16File("[Display]\r\nZoom=0.75\r\n[Sound]\r\nEnabled=0\r\n"),
+       {Read("Display", "Zoom", "d", "0.75"), Read("sound", "ENABLED", "d", "0"),
+        Write("Display", "Zoom", "1.5"), Write("Shortcut", "Ask", "0"),
+        Read("Display", "Zoom", "d", "1.5"), Read("Sound", "Enabled", "d", "0"),
+        Read("Shortcut", "Ask", "d", "0")}},
       {"plain and padded values",
        kSample,
        {Read("Main", "Name", "d", "Value"), Read("Main", "Spaced", "d", "padded value"),

@@ -1,4 +1,6 @@
 // Standard streams on POSIX: isatty, TIOCGWINSZ and fstat.
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,6 +42,19 @@ bool IsSeekable(std::int32_t which) {
   const int fd = Fd(which);
   struct stat st {};
   return fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void PrepareStandardStreams() {
+  ::signal(SIGPIPE, SIG_IGN);
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1) {
+      const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+      if (opened >= 0 && opened != fd) {
+        ::dup2(opened, fd);
+        ::close(opened);
+      }
+    }
+  }
 }
 
 }  // namespace lum::platform

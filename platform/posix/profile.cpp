@@ -48,7 +48,9 @@ class Fd {
 // a missing folder on its path) reads as empty with `missing` set.
 std::optional<std::string> ReadWhole(const char* path, bool& missing) {
   missing = false;
-  Fd fd(::open(path, O_RDONLY | O_CLOEXEC));
+  // Non-blocking, so that a pipe or device of that name is refused below instead of waiting
+  // for a writer that may never come.
+  Fd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (fd.get() < 0) {
     if (errno == ENOENT || errno == ENOTDIR) {
       missing = true;
@@ -57,8 +59,9 @@ std::optional<std::string> ReadWhole(const char* path, bool& missing) {
     return std::nullopt;
   }
   struct stat info {};
-  if (::fstat(fd.get(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    errno = EISDIR;
+  if (::fstat(fd.get(), &info) != 0) return std::nullopt;
+  if (!S_ISREG(info.st_mode)) {
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
     return std::nullopt;
   }
   std::string bytes;
@@ -72,6 +75,91 @@ std::optional<std::string> ReadWhole(const char* path, bool& missing) {
     }
     bytes.append(chunk, static_cast<std::size_t>(got));
   }
+}
+
+// Windows keeps a file that starts with the UTF-16 LE byte-order mark in UTF-16 LE: it
+// reads it as text and writes it back in the same form. Here the document is handled as
+// UTF-8 (the ANSI code page of this port) and converted at the file's edge.
+constexpr char kUtf16Mark[] = "\xFF\xFE";
+
+bool IsUtf16(const std::string& bytes) {
+  return bytes.size() >= 2 && bytes.compare(0, 2, kUtf16Mark, 2) == 0;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The UTF-8 text of UTF-16 LE bytes after the mark; lone surrogates become U+FFFD.
+std::string Utf16ToUtf8(const std::string& bytes) {
+  std::string out;
+  auto unit = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at]) |
+                                      (static_cast<unsigned char>(bytes[at + 1]) << 8));
+  };
+  for (std::size_t at = 2; at + 1 < bytes.size(); at += 2) {
+    std::uint32_t c = unit(at);
+    if (c >= 0xD800 && c < 0xDC00 && at + 3 < bytes.size() && unit(at + 2) >= 0xDC00 &&
+        unit(at + 2) < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(at + 2) - 0xDC00);
+      at += 2;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+// UTF-16 LE bytes with the mark for UTF-8 text; invalid sequences become U+FFFD.
+std::string Utf8ToUtf16(const std::string& text) {
+  std::string out(kUtf16Mark, 2);
+  auto put = [&](std::uint32_t u) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+  };
+  for (std::size_t at = 0; at < text.size();) {
+    const unsigned char b = static_cast<unsigned char>(text[at]);
+    const int length = b < 0x80         ? 1
+                       : (b >> 5) == 6  ? 2
+                       : (b >> 4) == 14 ? 3
+                       : (b >> 3) == 30 ? 4
+                                        : 0;
+    std::uint32_t c = length == 1 ? b : length == 2 ? b & 0x1F : length == 3 ? b & 0x0F : b & 0x07;
+    bool valid = length > 0 && at + static_cast<std::size_t>(length) <= text.size();
+    for (int i = 1; valid && i < length; ++i) {
+      const unsigned char next = static_cast<unsigned char>(text[at + static_cast<std::size_t>(i)]);
+      valid = (next & 0xC0) == 0x80;
+      c = (c << 6) | (next & 0x3F);
+    }
+    if (!valid || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
+      put(0xFFFD);
+      ++at;
+      continue;
+    }
+    at += static_cast<std::size_t>(length);
+    if (c >= 0x10000) {
+      put(0xD800 + ((c - 0x10000) >> 10));
+      put(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      put(c);
+    }
+  }
+  return out;
 }
 
 bool WriteAll(int fd, const std::string& bytes) {
@@ -176,7 +264,8 @@ std::uint32_t ProfileGetString(const char* section, const char* key, const char*
   if (!buffer || size == 0) return 0;
   bool missing = false;
   // An unreadable file reads like a missing one: every read has a result, the default.
-  const std::optional<std::string> bytes = path ? ReadWhole(path, missing) : std::nullopt;
+  std::optional<std::string> bytes = path ? ReadWhole(path, missing) : std::nullopt;
+  if (bytes && IsUtf16(*bytes)) bytes = Utf16ToUtf8(*bytes);
   const ProfileDocument document(bytes.value_or(std::string()));
 
   if (!section) return CopyList(document.SectionNames(), buffer, size);
@@ -208,7 +297,8 @@ std::int32_t ProfileWriteString(const char* section, const char* key, const char
     errno = ENOENT;  // as on Windows, even a delete fails when the folder is missing
     return 0;
   }
-  ProfileDocument document(std::move(*bytes));
+  const bool utf16 = IsUtf16(*bytes);
+  ProfileDocument document(utf16 ? Utf16ToUtf8(*bytes) : std::move(*bytes));
   if (!key || !text) {
     // Removing what is not there succeeds and leaves the file (or its absence) alone.
     const bool removed = key ? document.RemoveKey(section, key) : document.RemoveSection(section);
@@ -220,7 +310,7 @@ std::int32_t ProfileWriteString(const char* section, const char* key, const char
     errno = EACCES;
     return 0;
   }
-  return ReplaceFile(path, document.Bytes()) ? 1 : 0;
+  return ReplaceFile(path, utf16 ? Utf8ToUtf16(document.Bytes()) : document.Bytes()) ? 1 : 0;
 }
 
 std::string ProfileTextFromUtf8(std::string_view utf8) {

@@ -3,8 +3,9 @@
 // On a terminal the window is one block of lines (title, then each label's caption, a label
 // that another one grows over drawn as a bar with its caption inside), redrawn in place with
 // ANSI cursor movements. Otherwise each change of what the window shows becomes one plain
-// line, "title | caption | bar caption | <filler> <width> of <width>", which logs and tests
-// can read. Identical redraws are dropped, so a long entry does not flood the output.
+// line of the captions a user would read, top to bottom ("Updating ... 32/301 (11%)"), with
+// runs of blanks folded into one. Identical lines are dropped, so a long entry does not
+// flood the output. A write that fails (a closed or broken standard error) is ignored.
 #include "platform/progress_window.h"
 
 #include <unistd.h>
@@ -27,12 +28,6 @@ std::string Centre(const std::string& text, int columns) {
   const int before = (columns - length) / 2;
   return std::string(static_cast<std::size_t>(before), ' ') + text +
          std::string(static_cast<std::size_t>(columns - length - before), ' ');
-}
-
-std::string Number(float value) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.9g", static_cast<double>(value));
-  return buffer;
 }
 
 }  // namespace
@@ -69,15 +64,15 @@ struct ProgressWindow::Impl {
   }
 
   std::string PlainLine() const {
-    std::string line = view.title;
+    std::string line;
     for (int index : Rows()) {
-      const LabelView& label = view.labels[index];
-      line += " | " + label.caption;
-      if (const int filler = FillerOf(index); filler >= 0) {
-        line += " | " + view.labels[filler].name + " " + Number(view.labels[filler].width) +
-                " of " + Number(label.width);
+      for (char c : view.labels[index].caption) {
+        if (c == ' ' && (line.empty() || line.back() == ' ')) continue;
+        line += c;
       }
+      if (!line.empty() && line.back() != ' ') line += ' ';
     }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
     return line;
   }
 

@@ -30,4 +30,6 @@ bool IsSeekable(std::int32_t which) {
   return h != nullptr && h != INVALID_HANDLE_VALUE && ::GetFileType(h) == FILE_TYPE_DISK;
 }
 
+void PrepareStandardStreams() {}
+
 }  // namespace lum::platform
