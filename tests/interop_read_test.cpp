@@ -341,6 +341,10 @@ TEST_F(Interop, FullDiskKeepsTheExistingFile) {
       0) {
     GTEST_SKIP() << "cannot mount a small tmpfs here";
   }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { std::system(("umount " + Quote(path) + " 2>/dev/null").c_str()); }
+  } unmount{disk.Str()};
   const Bytes good = MakeData(DataKind::kText, 20000, 4);
   ASSERT_TRUE(WriteWholeFile(disk / "app.bin", good));
   ZipBuilder b;
@@ -353,7 +357,6 @@ TEST_F(Interop, FullDiskKeepsTheExistingFile) {
   EXPECT_EQ(z.LastError(), zip::pvSystemErrorMessage(112, disk / "app.bin"));
   EXPECT_EQ(ReadWholeFile(disk / "app.bin"), good);
   EXPECT_EQ(disk.List(), (std::vector<std::string>{"app.bin"}));
-  std::system(("umount " + Quote(disk.Str())).c_str());
 }
 
 }  // namespace
