@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file.h"
 #include "platform/time.h"
 
 namespace lum::platform {
@@ -56,5 +57,47 @@ bool SetAttributesOf(const std::string& path, std::uint32_t attributes);
 // before the rename and of the target's folder after it), so a power loss cannot undo it.
 // A folder at `target` is never replaced: fails with 5.
 bool MoveFileReplace(const std::string& source, const std::string& target, bool durable);
+
+// What is at a path, and which file it is.
+enum class PathKind { kMissing, kFile, kFolder, kLink, kOther };
+struct PathStatus {
+  PathKind kind = PathKind::kMissing;
+  bool readOnly = false;     // a file this process may not write (Windows: the attribute)
+  std::uint64_t volume = 0;  // with `id`, the file's identity: equal pairs are one file
+  std::uint64_t id = 0;
+};
+
+// What is at `path`. With `followLink` false a symbolic link (Windows: a reparse point) at
+// its end is reported as kLink, not as what it points to. kOther is a FIFO, socket or
+// device. A path that cannot be examined reads as kMissing.
+PathStatus QueryPath(const std::string& path, bool followLink);
+
+// `path` with every link resolved and no "." or ".." left (realpath;
+// GetFinalPathNameByHandleW). Empty, with the last-error code set, when it does not exist.
+std::string ResolvedPath(const std::string& path);
+
+// Creates a new empty file with a name of its own in the folder of `target` (exclusive
+// create, write access), for writing a replacement of `target` beside it; `tempPath` gets
+// its path. Fails like CreateFileHandle (3 when the folder is missing).
+FileHandle CreateFileBeside(const std::string& target, std::string& tempPath);
+
+// True where files carry Unix permission bits and symbolic links can be made freely.
+#ifdef _WIN32
+inline constexpr bool kUnixFileModes = false;
+#else
+inline constexpr bool kUnixFileModes = true;
+#endif
+
+// Sets the last-write time of an open file (SetFileTime; futimens), which must have been
+// opened for writing. Later writes change it again.
+bool SetLastWriteTimeOf(const FileHandle& file, const FileTime& utc);
+
+// Sets the permission bits of an open file (fchmod), never set-uid, set-gid or sticky.
+// Windows: nothing to do, true.
+bool SetUnixModeOf(const FileHandle& file, std::uint32_t mode);
+
+// Makes a symbolic link at `linkPath` (which must not exist) holding `target`. Windows:
+// fails with 50 (not supported).
+bool CreateSymbolicLink(const std::string& linkPath, const std::string& target);
 
 }  // namespace lum::platform

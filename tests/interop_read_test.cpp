@@ -14,6 +14,7 @@
 #include "tests/support/engine_events.h"
 #include "tests/support/test_support.h"
 #include "tests/support/zip_builder.h"
+#include "zip/names.h"
 #include "zip/zip_engine.h"
 
 namespace lum::test {
@@ -236,6 +237,126 @@ TEST_F(Interop, UnzipAgreesWithWhatTheEngineExtracts) {
   cZipEngine z;
   ASSERT_TRUE(z.OpenArchive(Variant(m_dir / "built.zip")));
   EXPECT_EQ(EngineListing(z), PythonListing(m_dir / "built.zip"));
+}
+
+// Extracts `archive` with the engine and with `peer` (a shell command run in the output
+// folder, "ARCHIVE" standing for the archive's path) and compares the two trees file by
+// file. The engine must report no error.
+void ExtractLikePeer(const std::string& label, const std::string& archive,
+                     const std::string& peer) {
+  SCOPED_TRACE(label);
+  ScratchDir mine, theirs;
+  cZipEngine z;
+  EventRecorder r;
+  z.SetEvents(&r);
+  ASSERT_TRUE(z.OpenArchive(Variant(archive))) << z.LastError();
+  EXPECT_TRUE(z.Extract(Variant(mine.Str())));
+  EXPECT_TRUE(r.errors.empty()) << r.errors[0].description;
+  std::string command = peer;
+  command.replace(command.find("ARCHIVE"), 7, Quote(archive));
+  std::system(("cd " + Quote(theirs.Str()) + " && " + command + " >/dev/null 2>&1").c_str());
+  ASSERT_FALSE(theirs.List().empty());
+  EXPECT_EQ(mine.List(), theirs.List());
+  for (const std::string& name : theirs.List()) {
+    if (fs::is_regular_file(theirs.Path() / name)) {
+      EXPECT_EQ(ReadWholeFile(mine / name), ReadWholeFile(theirs / name)) << name;
+    }
+  }
+}
+
+constexpr char kPythonExtract[] =
+    "python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall()' ARCHIVE";
+constexpr char kUnzipExtract[] = "unzip -qo ARCHIVE";
+
+TEST_F(Interop, ShapesThePeersOpen) {
+  const std::string script =
+      "import zipfile\n"
+      "def jar(name):\n"
+      "    with zipfile.ZipFile(name, 'w', zipfile.ZIP_DEFLATED) as z:\n"
+      "        z.writestr(zipfile.ZipInfo('META-INF/'), b'', zipfile.ZIP_DEFLATED)\n"
+      "        z.writestr('META-INF/MANIFEST.MF', b'Manifest-Version: 1.0\\r\\n')\n"
+      "        z.writestr('x/./y.txt', b'dot component')\n"
+      "        z.writestr('app/main.txt', b'main ' * 1000)\n"
+      "jar('jar.zip')\n"
+      "with zipfile.ZipFile('comment.zip', 'w', zipfile.ZIP_DEFLATED) as z:\n"
+      "    z.writestr('c.txt', b'long comment')\n"
+      "    z.comment = b'#' * 65535\n"
+      "with zipfile.ZipFile('many.zip', 'w', zipfile.ZIP_STORED) as z:\n"
+      "    for i in range(40000):\n"
+      "        z.writestr('m/%05d.txt' % i, b'%d' % i)\n"
+      "stub = b'MZ' + b'\\0' * 4094\n"
+      "inner = open('jar.zip', 'rb').read()\n"
+      "open('sfx_plain.zip', 'wb').write(stub + inner)\n"
+      "open('trailing.zip', 'wb').write(inner + b'garbage after the end record')\n";
+  ASSERT_EQ(std::system(In("python3 -c " + Quote(script)).c_str()), 0);
+  // A stub whose offsets were adjusted, as zip -A does.
+  ASSERT_EQ(
+      std::system(In("cp sfx_plain.zip sfx_adjusted.zip && zip -qA sfx_adjusted.zip").c_str()), 0);
+  const bool unzip = HaveTool("unzip");
+  for (const char* name : {"jar.zip", "comment.zip", "many.zip", "sfx_plain.zip",
+                           "sfx_adjusted.zip", "trailing.zip"}) {
+    // Python does not drop "." components: unzip is the reference where it is there.
+    ExtractLikePeer(name, m_dir / name, unzip ? kUnzipExtract : kPythonExtract);
+  }
+  cZipEngine z;
+  ASSERT_TRUE(z.OpenArchive(Variant(m_dir / "many.zip")));
+  EXPECT_EQ(z.FileCount(), 40000);
+  ASSERT_TRUE(z.OpenArchive(Variant(m_dir / "sfx_plain.zip")));
+  EXPECT_EQ(EngineListing(z), PythonListing(m_dir / "sfx_adjusted.zip"));
+}
+
+TEST_F(Interop, OverlappingAndForgedEntriesAreRefusedAsPeersRefuseThem) {
+  // Two records sharing one entry's data, and an empty entry whose CRC is not 0.
+  ZipBuilder bomb;
+  bomb.AddStored("a.txt", MakeData(DataKind::kText, 4000, 1));
+  bomb.AddStored("b.txt", MakeData(DataKind::kText, 4000, 1)).offset = 0;
+  ASSERT_TRUE(WriteWholeFile(m_dir / "bomb.zip", bomb.Build()));
+  ZipBuilder forged;
+  forged.AddStored("empty.txt", Bytes()).crc32 = 0xDEADBEEF;
+  ASSERT_TRUE(WriteWholeFile(m_dir / "forged.zip", forged.Build()));
+  for (const char* name : {"bomb.zip", "forged.zip"}) {
+    SCOPED_TRACE(name);
+    // Python's zipfile refuses both when reading the data.
+    const std::string read =
+        "import sys, zipfile\n"
+        "z = zipfile.ZipFile(sys.argv[1])\n"
+        "for n in z.namelist(): z.read(n)\n";
+    EXPECT_NE(std::system(In("python3 -c " + Quote(read) + " " + name).c_str()), 0);
+    cZipEngine z;
+    EventRecorder r;
+    z.SetEvents(&r);
+    ASSERT_TRUE(z.OpenArchive(Variant(m_dir / name)));
+    ScratchDir out;
+    EXPECT_FALSE(z.Extract(Variant(out.Str())));
+    EXPECT_FALSE(r.errors.empty());
+    EXPECT_TRUE(out.List().empty());
+  }
+}
+
+TEST_F(Interop, FullDiskKeepsTheExistingFile) {
+  // A small file system of its own; needs the right to mount one (root in CI).
+  ScratchDir disk;
+  if (std::system(
+          ("mount -t tmpfs -o size=256k tmpfs " + Quote(disk.Str()) + " 2>/dev/null").c_str()) !=
+      0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here";
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { std::system(("umount " + Quote(path) + " 2>/dev/null").c_str()); }
+  } unmount{disk.Str()};
+  const Bytes good = MakeData(DataKind::kText, 20000, 4);
+  ASSERT_TRUE(WriteWholeFile(disk / "app.bin", good));
+  ZipBuilder b;
+  b.AddDeflated("app.bin", MakeData(DataKind::kRandom, 600000, 5));
+  cZipEngine z;
+  EventRecorder r;
+  z.SetEvents(&r);
+  ASSERT_TRUE(z.OpenArchive(Variant(b.Build())));
+  EXPECT_FALSE(z.Extract(Variant(disk.Str())));
+  EXPECT_EQ(z.LastError(), zip::pvSystemErrorMessage(112, disk / "app.bin"));
+  EXPECT_EQ(ReadWholeFile(disk / "app.bin"), good);
+  EXPECT_EQ(disk.List(), (std::vector<std::string>{"app.bin"}));
 }
 
 }  // namespace

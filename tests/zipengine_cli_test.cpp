@@ -3,6 +3,7 @@
 // which gives the program a pseudo-terminal). Native build only.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -143,6 +144,37 @@ TEST_F(ZipengineCli, CatAndStandardInput) {
   r = Zipengine("extract -q - -d piped", "cat good.zip | ");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadWholeFile(m_dir / "piped/dir/b.bin"), MakeData(DataKind::kBinary, 70000, 5));
+}
+
+TEST_F(ZipengineCli, CatShowsEntriesUnsafeForAFolder) {
+  ZipBuilder b;
+  b.AddStored("../escape.txt", "shown, never written\n");
+  WriteWholeFile(m_dir / "unsafe.zip", b.Build());
+  CliResult r = Zipengine("cat unsafe.zip ../escape.txt");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "shown, never written\n");
+  r = Zipengine("extract -q unsafe.zip -d out");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("unsafe path"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(m_dir.Path() / "escape.txt"));
+}
+
+TEST_F(ZipengineCli, ExtractRestoresTimesAndModesUnlessAskedNotTo) {
+  ZipBuilder b;
+  auto& e = b.AddStored("run.sh", "#!/bin/sh\n");
+  e.versionMadeBy = 0x031E;  // made on Unix
+  e.externalAttributes = (0100750u << 16) | 0x20;
+  WriteWholeFile(m_dir / "unix.zip", b.Build());
+  ASSERT_EQ(Zipengine("extract -q unix.zip -d restored").status, 0);
+  ASSERT_EQ(Zipengine("extract -q -T unix.zip -d plain").status, 0);
+  const auto age = [&](const char* folder) {
+    return fs::file_time_type::clock::now() - fs::last_write_time(m_dir.Path() / folder / "run.sh");
+  };
+  EXPECT_GT(age("restored"), std::chrono::hours(24 * 365));  // 2018-01-01
+  EXPECT_LT(age("plain"), std::chrono::hours(1));
+  EXPECT_EQ(fs::status(m_dir.Path() / "restored/run.sh").permissions(), fs::perms(0750));
+  EXPECT_EQ(fs::status(m_dir.Path() / "plain/run.sh").permissions() & fs::perms::owner_exec,
+            fs::perms::none);
 }
 
 TEST_F(ZipengineCli, ProgressBarOnlyOnATerminal) {

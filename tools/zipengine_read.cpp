@@ -6,6 +6,7 @@
 #include "tools/zipengine.h"
 #include "tools/zipengine_progress.h"
 #include "zip/filter.h"
+#include "zip/storage.h"
 
 namespace lum::tools {
 namespace {
@@ -26,13 +27,25 @@ class DiscardStream : public zip::IVfsStream {
   void VfsSetEndOfFile(std::string&) override {}
 };
 
-// Sends a selected entry of a cat to the "stdout:" storage handle.
-class ToStdout : public ErrorPrinter {
+// The target of a cat: a stream object that passes what it is given to the "stdout:"
+// storage handle (binary, unbuffered). Being a stream and not a folder, it takes entries
+// whatever their names.
+class StdoutStream : public zip::IVfsStream {
  public:
-  using ErrorPrinter::ErrorPrinter;
-  void BeforeExtract(std::int32_t, zip::Variant& File, bool&, bool&) override {
-    File = zip::Variant("stdout:");
+  std::int32_t VfsSetFilePointer(std::int32_t&, std::int32_t&) override { return 0; }
+  std::int32_t VfsReadFile(std::uint8_t*, std::int32_t&) override { return 0; }
+  std::int32_t VfsWriteFile(const std::uint8_t* data, std::int32_t& size) override {
+    if (!m_open) {
+      m_out = zip::pvVfsCreate(zip::Variant("stdout:"));
+      m_open = true;
+    }
+    return zip::pvVfsWrite(m_out, data, size);
   }
+  void VfsSetEndOfFile(std::string&) override {}
+
+ private:
+  zip::VfsHandle m_out;
+  bool m_open = false;
 };
 
 std::string EntryNameArg(std::string name) {
@@ -111,7 +124,7 @@ int RunTest(const Args& args) {
 
 int RunExtract(const Args& args) {
   std::string archive, folder;
-  bool quiet = false, haveFolder = false, optionsDone = false;
+  bool quiet = false, haveFolder = false, optionsDone = false, restore = true;
   std::vector<std::string> patterns;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -119,6 +132,8 @@ int RunExtract(const Args& args) {
       optionsDone = true;
     } else if (!optionsDone && a == "-q") {
       quiet = true;
+    } else if (!optionsDone && a == "-T") {
+      restore = false;
     } else if (!optionsDone && a == "-d") {
       if (i + 1 >= args.size()) return UsageError("extract: -d needs a folder");
       folder = args[++i];
@@ -162,6 +177,7 @@ int RunExtract(const Args& args) {
   ProgressDisplay display(engine, ProgressDisplay::ChooseMode(quiet), "extracted", totalBytes,
                           totalEntries);
   engine.SetEvents(&display);
+  engine.SetRestoreMetadata(restore);
   engine.Extract(zip::Variant(target), filter);
   engine.SetEvents(nullptr);
   display.Finish();
@@ -192,9 +208,10 @@ int RunCat(const Args& args) {
     return kExitEngineError;
   }
   std::fflush(stdout);
-  ToStdout sink(engine);
+  ErrorPrinter sink(engine);
   engine.SetEvents(&sink);
-  engine.Extract(zip::Variant("stdout:"), zip::Variant(index));
+  engine.Extract(zip::Variant(zip::StreamRef(std::make_shared<StdoutStream>())),
+                 zip::Variant(index));
   engine.SetEvents(nullptr);
   return sink.Count() + openErrors > 0 ? kExitEngineError : kExitOk;
 }

@@ -40,6 +40,10 @@ struct EntryInfo {
   Variant DataSource;
   // Queued entries: compression level given to AddFile (−1: the archive's level).
   std::int32_t Level = 0;
+  // Entries read from an archive: the central directory's "version made by" (its high byte
+  // names the system whose attributes the entry carries; 3 is Unix, with the mode in the
+  // high word of Attributes). Not among FileInfo's values.
+  std::int32_t MadeBy = 0;
 };
 
 }  // namespace lum::zip

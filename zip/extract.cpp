@@ -9,13 +9,24 @@
 // lengths to skip are used; the central directory rules), the method check, the output
 // path and BeforeExtract, the output, the data (extract_data.cpp), ExtractComplete.
 //
-// Beyond the plain algorithm, three entries are refused before anything is written: one
+// Beyond the plain algorithm, some entries are refused before anything is written: one
 // whose sizes do not fit 31 bits (a Zip64 entry: it must not come out as an empty file),
-// one whose name would leave the target folder or name a device, and a byte-array target
-// is never pre-sized beyond what the entry's stored data can produce.
+// one whose data overlaps another entry's, one whose name would leave the target folder or
+// name a device, or whose way there passes a link leading out of the folder, and one that
+// would replace the archive being read. A byte-array target is never pre-sized beyond what
+// the entry's stored data can produce.
+//
+// A folder target never loses a good file to a bad entry: a file that is already there is
+// replaced by a file written beside it and moved over it only after the whole entry was
+// decoded, its byte count matched Size and its CRC-32 matched; a file that was not there is
+// written in place and removed again if the entry fails. The move replaces whatever is at
+// the target (a symbolic link, a FIFO, a device node) without opening or following it.
 #include "zip/extract.h"
 #include <algorithm>
 
+#include "platform/error_code.h"
+#include "platform/file.h"
+#include "platform/find.h"
 #include "platform/fs.h"
 #include "zip/names.h"
 #include "zip/zip_engine.h"
@@ -69,7 +80,87 @@ VfsHandle CreateOutput(Variant& file, const EntryInfo& e, std::int64_t available
   return pvVfsCreate(file);
 }
 
+[[noreturn]] void RaiseCreate(std::uint32_t code, const std::string& path) {
+  pvRaise("pvVfsCreate", pvSystemErrorMessage(code, path));
+}
+
+// A file output handle that writes through `file` under the name `path`, so that errors
+// name the target, not the file written beside it.
+VfsHandle FileOutput(platform::FileHandle file, const std::string& path) {
+  VfsHandle h;
+  h.Kind = VfsKind::kFile;
+  h.sName = path;
+  h.File = std::move(file);
+  h.hFile = 1;
+  return h;
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto cut = path.find_last_of(platform::kPathSeparator == '\\' ? "\\/" : "/");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+// Opens the output of a file entry at `path`: a new file when nothing is there, else a
+// replacement beside it (job.createdPath or job.tempPath names what was made). Refuses a
+// folder or a read-only file at the target as creating it would, and the archive itself.
+void OpenReplacement(ExtractJob& job, const std::string& path, std::int32_t index) {
+  platform::FileHandle file =
+      platform::CreateFileHandle(path, platform::kGenericWrite, platform::kFileShareRead,
+                                 platform::kCreateNew, platform::kAttributeArchive);
+  std::uint32_t code = file ? 0 : platform::GetLastErrorCode();
+  if (code == platform::kErrorPathNotFound || code == platform::kErrorFileNotFound) {
+    std::string message;
+    const std::string folder = FolderOf(path);
+    if (!folder.empty() && !pvMkDir(folder, message)) pvRaise({}, message);
+    file = platform::CreateFileHandle(path, platform::kGenericWrite, platform::kFileShareRead,
+                                      platform::kCreateNew, platform::kAttributeArchive);
+    code = file ? 0 : platform::GetLastErrorCode();
+  }
+  if (file) {
+    job.createdPath = path;
+    job.output = FileOutput(std::move(file), path);
+    return;
+  }
+  if (code != platform::kErrorFileExists && code != platform::kErrorAlreadyExists) {
+    RaiseCreate(code, path);
+  }
+  const platform::PathStatus there = platform::QueryPath(path, false);
+  if (there.kind == platform::PathKind::kFolder) RaiseCreate(platform::kErrorAccessDenied, path);
+  if (there.kind == platform::PathKind::kFile) {
+    if (job.archiveFile.kind == platform::PathKind::kFile &&
+        there.volume == job.archiveFile.volume && there.id == job.archiveFile.id) {
+      RaiseEntry(kMsgInvalidEntryName, kMsgReplacesArchive, index);
+    }
+    if (there.readOnly) RaiseCreate(platform::kErrorAccessDenied, path);
+  }
+  std::string tempPath;
+  file = platform::CreateFileBeside(path, tempPath);
+  if (!file) RaiseCreate(platform::GetLastErrorCode(), path);
+  job.tempPath = std::move(tempPath);
+  job.output = FileOutput(std::move(file), path);
+}
+
+// A Unix symbolic link recorded in the entry's attributes (mode 0120000 in the high word,
+// on an archive made on Unix).
+bool IsUnixLink(const EntryInfo& e) {
+  constexpr std::int32_t kUnixHost = 3;
+  return (e.MadeBy >> 8) == kUnixHost &&
+         ((static_cast<std::uint32_t>(e.Attributes) >> 16) & 0170000u) == 0120000u;
+}
+
+// Link targets are short; a longer "link" is written as the file it claims to be.
+constexpr std::int32_t kMaxLinkTarget = 4096;
+
 }  // namespace
+
+void ExtractJob::DiscardOutput() {
+  pvVfsClose(output);
+  output = VfsHandle();
+  if (!tempPath.empty()) platform::RemoveFile(tempPath);
+  if (!createdPath.empty()) platform::RemoveFile(createdPath);
+  tempPath.clear();
+  createdPath.clear();
+}
 
 void ExtractJob::ReleaseCodec() {
   if (block.pOutput != nullptr) {
@@ -96,6 +187,10 @@ bool cZipEngine::Extract(Variant OutputTarget, const Variant& Filter, const std:
       job.archiveSize =
           (std::int64_t{job.archive.FindData.SizeHigh} << 32) | job.archive.FindData.SizeLow;
     }
+    if (job.archive.Kind == VfsKind::kFile && !pvIsStdHandleName(job.archive.sName)) {
+      job.archiveFile = platform::QueryPath(job.archive.sName, true);
+    }
+    job.overlapping = pvOverlappingEntries(m_uFiles, m_lFileCount, job.archiveSize);
     if (!Filter.IsMissing()) job.filter.emplace(Filter);
     // Opens a file source now, so that an open failure stops the call before any entry.
     pvVfsRead(job.archive, job.readBuffer.data(), 0);
@@ -108,8 +203,7 @@ bool cZipEngine::Extract(Variant OutputTarget, const Variant& Filter, const std:
       bool completed = false;
       pvRunEntry("Extract", [&] { completed = pvExtractEntry(i, job); });
       if (completed) result = true;
-      pvVfsClose(job.output);
-      job.output = VfsHandle();
+      job.DiscardOutput();
       job.ReleaseCodec();
     }
     pvVfsClose(job.archive);
@@ -119,6 +213,7 @@ bool cZipEngine::Extract(Variant OutputTarget, const Variant& Filter, const std:
 bool cZipEngine::pvExtractEntry(std::int32_t i, ExtractJob& job) {
   EntryInfo& e = m_uFiles[static_cast<std::size_t>(i)];
   if (e.Size < 0 || e.CompressedSize < 0) RaiseEntry(kMsgUnsupportedSize, kMsgNeedsZip64, i);
+  if (job.overlapping[static_cast<std::size_t>(i)]) RaiseEntry(kMsgInvalidArchive, kMsgOverlaps, i);
 
   const std::int64_t dataStart = SkipLocalHeader(job.input, e, i);
 
@@ -137,32 +232,118 @@ bool cZipEngine::pvExtractEntry(std::int32_t i, ExtractJob& job) {
     if (pvIsUnsafeEntryPath(folder, e.FileName, kWindowsNames)) {
       RaiseEntry(kMsgInvalidEntryName, kMsgUnsafePath, i);
     }
-    path = Variant(pvNativePathJoin(folder, e.FileName));
+    path = Variant(pvOutputPath(folder, e.FileName));
+    if (!job.guard.Allows(folder, path.Text())) RaiseEntry(kMsgInvalidEntryName, kMsgUnsafePath, i);
     file = &path;
   }
   bool skip = false;
   if (pvRaiseBeforeExtract(i, *file, skip)) pvUserCancelled();
   if (skip) return false;
 
-  // A negative offset reads from the start of a memory buffer, so count from 0 at least.
-  const std::int64_t available =
-      job.archiveSize < 0
-          ? -1
-          : std::max<std::int64_t>(job.archiveSize - std::max<std::int64_t>(dataStart, 0), 0);
-  job.output = CreateOutput(*file, e, available);
+  // A path ending in a separator is a folder, whatever the entry's method and sizes say
+  // (jar and Python's zipfile write folder entries as Deflate with an empty stream).
+  const bool named = file->IsText() && !pvIsStdHandleName(file->Text());
+  if (named && !file->Text().empty() && platform::IsPathSeparator(file->Text().back())) {
+    job.output = pvVfsCreate(*file);
+    if (pvRaiseProgress(i, 1, 1)) pvUserCancelled();
+    pvRaiseExtractComplete(i, *file);
+    return true;
+  }
+  const bool link = named && m_bRestoreMetadata && platform::kUnixFileModes && IsUnixLink(e) &&
+                    e.Size <= kMaxLinkTarget;
+  if (named) {
+    // Refused before any output exists, so nothing at the target is touched.
+    if (e.CompressedSize > 0 && (e.Flags & rec::kFlagEncrypted)) {
+      if (pvRaiseProgress(i, 0, e.CompressedSize)) pvUserCancelled();
+      pvRaise({}, kMsgUnsupportedEncryption);
+    }
+    if (link) {
+      job.linkText.clear();
+      job.output = pvVfsCreate(Variant::Ref(job.linkText));
+    } else {
+      OpenReplacement(job, file->Text(), i);
+    }
+  } else {
+    // A negative offset reads from the start of a memory buffer, so count from 0 at least.
+    const std::int64_t available =
+        job.archiveSize < 0
+            ? -1
+            : std::max<std::int64_t>(job.archiveSize - std::max<std::int64_t>(dataStart, 0), 0);
+    job.output = CreateOutput(*file, e, available);
+  }
   if (e.CompressedSize <= 0) {
     // A file output was just created empty, so only memory and streams need their end set;
     // folder and volume-label entries have no data to end.
-    if (!(e.Attributes & (rec::kAttributeDirectory | rec::kAttributeVolumeLabel)) &&
-        job.output.Kind != VfsKind::kFile) {
-      pvVfsSetEof(job.output, e.FileName);
-    }
+    const bool folderEntry =
+        (e.Attributes & (rec::kAttributeDirectory | rec::kAttributeVolumeLabel)) != 0;
+    if (!folderEntry && job.output.Kind != VfsKind::kFile) pvVfsSetEof(job.output, e.FileName);
     if (pvRaiseProgress(i, 1, 1)) pvUserCancelled();
+    // No data is the empty content: its CRC-32 is 0 and its size 0.
+    if (!folderEntry && e.Crc32 != 0) pvRaise({}, kMsgCrcCheckFailed);
+    if (!folderEntry && e.Size != 0) pvRaise({}, kMsgSizeCheckFailed);
   } else {
     pvWriteEntryData(i, e, job);
   }
+  if (link) {
+    pvPlaceLink(i, file->Text(), e, job);
+  } else if (named) {
+    pvCommitOutput(file->Text(), e, job);
+  }
   pvRaiseExtractComplete(i, *file);
   return true;
+}
+
+void cZipEngine::pvCommitOutput(const std::string& Path, const EntryInfo& Entry, ExtractJob& Job) {
+  if (m_bRestoreMetadata) {
+    // Set through the open file, after its last write: no second lookup of the path, and a
+    // replacement carries them through the move. They are a nicety on a verified file, so
+    // a failure to apply them leaves it as it is.
+    const platform::FileHandle& file = Job.output.File;
+    if (Entry.LastModified != 0.0) {
+      platform::SetLastWriteTimeOf(file, pvToFileTime(Entry.LastModified));
+    }
+    constexpr std::int32_t kUnixHost = 3;
+    const std::uint32_t mode = static_cast<std::uint32_t>(Entry.Attributes) >> 16;
+    if (platform::kUnixFileModes && (Entry.MadeBy >> 8) == kUnixHost && (mode & 0777u) != 0 &&
+        ((mode & 0170000u) == 0100000u || (mode & 0170000u) == 0)) {
+      platform::SetUnixModeOf(file, mode & 0777u);
+    }
+  }
+  pvVfsClose(Job.output);
+  Job.output = VfsHandle();
+  if (!Job.tempPath.empty()) {
+    if (!platform::MoveFileReplace(Job.tempPath, Path, false)) {
+      RaiseCreate(platform::GetLastErrorCode(), Path);
+    }
+    Job.tempPath.clear();
+  }
+  Job.createdPath.clear();
+}
+
+void cZipEngine::pvPlaceLink(std::int32_t FileIdx, const std::string& Path, const EntryInfo& Entry,
+                             ExtractJob& Job) {
+  pvVfsClose(Job.output);
+  const std::string target(Job.linkText.begin(), Job.linkText.end());
+  OpenReplacement(Job, Path, FileIdx);
+  if (!pvLinkStaysInside(Entry.FileName, target) || target.find('\0') != std::string::npos) {
+    // Written as a file holding the link's text, as unzip does where it makes no link.
+    pvVfsWrite(Job.output, Job.linkText.data(), static_cast<std::int32_t>(Job.linkText.size()));
+    pvCommitOutput(Path, Entry, Job);
+    return;
+  }
+  pvVfsClose(Job.output);
+  Job.output = VfsHandle();
+  // The link is made under the name reserved beside (or at) the target, then moved over it.
+  const std::string at = Job.tempPath.empty() ? Job.createdPath : Job.tempPath;
+  platform::RemoveFile(at);
+  if (!platform::CreateSymbolicLink(at, target)) RaiseCreate(platform::GetLastErrorCode(), Path);
+  if (!Job.tempPath.empty() && !platform::MoveFileReplace(Job.tempPath, Path, false)) {
+    RaiseCreate(platform::GetLastErrorCode(), Path);
+  }
+  Job.tempPath.clear();
+  Job.createdPath.clear();
+  // Folders already checked may now be reached through the new link.
+  Job.guard.Forget();
 }
 
 }  // namespace lum::zip

@@ -7,9 +7,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "codec/codec_table.h"
+#include "platform/fs.h"
 #include "zip/entry_info.h"
 #include "zip/filter.h"
 #include "zip/read_input.h"
@@ -27,6 +29,27 @@ inline constexpr char kMsgUnsafePath[] = "Entry %1 has an unsafe path";
 inline constexpr char kMsgUnsupportedSize[] = "Unsupported entry size";
 inline constexpr char kMsgNeedsZip64[] = "Entry %1 needs Zip64";
 inline constexpr char kMsgUnsupportedMethod[] = "Unsupported compression method %1";
+inline constexpr char kMsgSizeCheckFailed[] = "Size check failed";
+inline constexpr char kMsgReplacesArchive[] = "Entry %1 would replace the archive being read";
+inline constexpr char kMsgOverlaps[] = "Entry %1 overlaps another entry";
+
+// Keeps a folder target's writes inside the folder on disk: a folder on the way to an
+// output that is a symbolic link (a junction on Windows) must lead to a place inside the
+// target folder. Folders found safe are remembered for the rest of the call; Forget drops
+// that memory (after the call itself made a link).
+class FolderGuard {
+ public:
+  // True when every existing folder between `folder` and the file `path` (which is
+  // `folder` joined with a relative name) is a real folder or a link that resolves inside
+  // `folder`.
+  bool Allows(const std::string& folder, const std::string& path);
+  void Forget() { m_safe.clear(); }
+
+ private:
+  std::unordered_set<std::string> m_safe;
+  std::string m_resolvedFolder;  // `folder` with its links resolved, once known
+  bool m_resolved = false;
+};
 
 // What one Extract call works with. The archive handle and the read buffer live for the
 // whole call; the output handle and the decoder handle for one entry. The destructor
@@ -36,7 +59,10 @@ struct ExtractJob {
       : archive(std::move(archiveHandle)), input(archive), target(outputTarget), uCodec(codec) {}
   ExtractJob(const ExtractJob&) = delete;
   ExtractJob& operator=(const ExtractJob&) = delete;
-  ~ExtractJob() { ReleaseCodec(); }
+  ~ExtractJob() {
+    ReleaseCodec();
+    DiscardOutput();
+  }
 
   // Frees an output block still held and destroys the decoder handle, if any.
   void ReleaseCodec();
@@ -51,6 +77,19 @@ struct ExtractJob {
   VfsHandle output;
   codec::CodecWord decoder = 0;
   codec::CodecBlock block{};
+
+  // Folder targets. A file output is written either as a new file at its target (nothing
+  // was there) or as a replacement beside it that is moved over the target only once the
+  // entry is verified; until then the path is kept here, and DiscardOutput removes it, so
+  // a failed entry leaves neither a partial file nor the old file changed.
+  std::string createdPath;
+  std::string tempPath;
+  platform::PathStatus archiveFile;  // the archive source when it is a named file
+  FolderGuard guard;
+  std::vector<bool> overlapping;  // per entry: its data range overlaps another entry's
+  ByteArray linkText;             // the target text of a symbolic-link entry
+  // Closes the output and removes a file written for an entry that did not complete.
+  void DiscardOutput();
 };
 
 // True when extracting `entryName` ("\" separators, as OpenArchive lists it) into `folder`
@@ -80,5 +119,25 @@ std::int64_t pvByteArrayPresize(const EntryInfo& e, std::int64_t available);
 // missing folders and try again, raising its errors. A path ending in a separator names a
 // folder and goes straight to pvVfsCreate. One system call per file in the usual case.
 VfsHandle pvCreateOutputFile(const std::string& path);
+
+// The output path of entry `entryName` in `folder` (pvNativePathJoin), with "." components
+// of the name dropped; a name ending in "\" still gives a path ending in a separator.
+std::string pvOutputPath(const std::string& folder, const std::string& entryName);
+
+// True when a symbolic link made for entry `entryName` ("\" separators) with the target
+// text `linkTarget` points inside the folder it is extracted into: a relative target whose
+// ".." components never climb above that folder.
+bool pvLinkStaysInside(const std::string& entryName, const std::string& linkTarget);
+
+// For each of the first `count` entries, whether its data overlaps another entry's: every
+// entry occupies at least its 30-byte local header and its stored data from its Offset, so
+// two entries whose such ranges meet share bytes (the shape of a zip bomb). Entries with a
+// negative offset or size, and ranges that run past the `archiveSize` bytes of the archive
+// (−1: not known), are left to their own checks: such data cannot be read to its end.
+std::vector<bool> pvOverlappingEntries(const std::vector<EntryInfo>& entries, std::int32_t count,
+                                       std::int64_t archiveSize);
+
+// True for an entry name or path that names one of the process's standard handles.
+bool pvIsStdHandleName(const std::string& name);
 
 }  // namespace lum::zip

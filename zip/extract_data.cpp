@@ -17,6 +17,7 @@ void cZipEngine::pvWriteEntryData(std::int32_t i, EntryInfo& e, ExtractJob& job)
   const std::int32_t total = e.CompressedSize;
   std::uint32_t crc = 0xFFFFFFFFu;
   std::int32_t done = 0;
+  std::int64_t written = 0;
 
   if (e.Flags & records::kFlagEncrypted) {
     if (pvRaiseProgress(i, 0, total)) pvUserCancelled();
@@ -44,17 +45,21 @@ void cZipEngine::pvWriteEntryData(std::int32_t i, EntryInfo& e, ExtractJob& job)
         pvRaise({}, kMsgErrorDecompressing);
       }
       pvVfsWrite(job.output, job.block.pOutput, job.block.lOutputSize);
+      written += job.block.lOutputSize;
       m_uCodec.pfnFree(job.block.pOutput);
       job.block.pOutput = nullptr;
     } else {
       m_uCodec.pfnCrc32Update(codec::Word(&m_uCodec), codec::Word(buffer), got, codec::Word(&crc));
       pvVfsWrite(job.output, buffer, got);
+      written += got;
     }
   }
   // A file output was created empty and written from its start, so its end is already here;
   // a memory buffer is trimmed, a stream is told which entry ended.
   if (job.output.Kind != VfsKind::kFile) pvVfsSetEof(job.output, e.FileName);
   if (e.Crc32 != ~crc) pvRaise({}, kMsgCrcCheckFailed);
+  // The CRC alone does not cover a forged Size (nor data that decodes to nothing).
+  if (written != e.Size) pvRaise({}, kMsgSizeCheckFailed);
 }
 
 }  // namespace lum::zip

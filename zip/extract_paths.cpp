@@ -10,11 +10,13 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <utility>
 
 #include "platform/file.h"
 #include "platform/find.h"
 #include "platform/fs.h"
 #include "zip/extract.h"
+#include "zip/names.h"
 #include "zip/zip_records.h"
 
 namespace lum::zip {
@@ -101,6 +103,127 @@ VfsHandle pvCreateOutputFile(const std::string& path) {
     }
   }
   return pvVfsCreate(Variant(path));
+}
+
+std::string pvOutputPath(const std::string& folder, const std::string& entryName) {
+  if (entryName.find('.') == std::string::npos) return pvNativePathJoin(folder, entryName);
+  std::vector<std::string_view> kept;
+  std::size_t from = 0;
+  while (from <= entryName.size()) {
+    std::size_t to = entryName.find('\\', from);
+    if (to == std::string::npos) to = entryName.size();
+    const std::string_view component(entryName.data() + from, to - from);
+    if (component != ".") kept.push_back(component);
+    from = to + 1;
+  }
+  std::string cleaned;
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    if (i > 0) cleaned += '\\';
+    cleaned += kept[i];
+  }
+  // ".\" alone is the folder itself, still marked as a folder.
+  if (cleaned.empty() && !entryName.empty() && entryName.back() == '\\') {
+    return folder.empty() || platform::IsPathSeparator(folder.back())
+               ? folder
+               : folder + platform::kPathSeparator;
+  }
+  return pvNativePathJoin(folder, cleaned);
+}
+
+bool pvLinkStaysInside(const std::string& entryName, const std::string& linkTarget) {
+  if (linkTarget.empty() || linkTarget[0] == '/' || linkTarget[0] == '\\') return false;
+  if (linkTarget.find(':') != std::string::npos) return false;  // a drive on Windows
+  // The depth of the link's own folder below the target folder, then the target's steps.
+  std::int64_t depth = 0;
+  auto walk = [&depth](std::string_view path, bool lastIsFile) {
+    std::size_t from = 0;
+    while (from <= path.size()) {
+      std::size_t to = path.find_first_of("/\\", from);
+      if (to == std::string_view::npos) to = path.size();
+      const std::string_view component = path.substr(from, to - from);
+      const bool last = to == path.size();
+      if (component == "..") {
+        if (--depth < 0) return false;
+      } else if (!component.empty() && component != "." && !(last && lastIsFile)) {
+        ++depth;
+      }
+      from = to + 1;
+    }
+    return true;
+  };
+  return walk(entryName, true) && walk(linkTarget, false);
+}
+
+std::vector<bool> pvOverlappingEntries(const std::vector<EntryInfo>& entries, std::int32_t count,
+                                       std::int64_t archiveSize) {
+  std::vector<bool> overlapping(static_cast<std::size_t>(std::max(count, 0)), false);
+  std::vector<std::pair<std::int64_t, std::int32_t>> starts;
+  starts.reserve(overlapping.size());
+  for (std::int32_t i = 0; i < count; ++i) {
+    const EntryInfo& e = entries[static_cast<std::size_t>(i)];
+    if (e.Offset < 0 || e.CompressedSize < 0) continue;
+    if (archiveSize >= 0 &&
+        std::int64_t{e.Offset} + records::kLocalSize + e.CompressedSize > archiveSize) {
+      continue;
+    }
+    starts.emplace_back(e.Offset, i);
+  }
+  std::sort(starts.begin(), starts.end());
+  std::int64_t reach = -1;  // the furthest end of the ranges seen so far
+  std::int32_t owner = -1;  // the entry whose range reaches there
+  for (const auto& [offset, i] : starts) {
+    if (offset < reach) {
+      overlapping[static_cast<std::size_t>(i)] = true;
+      overlapping[static_cast<std::size_t>(owner)] = true;
+    }
+    const std::int64_t end =
+        offset + records::kLocalSize + entries[static_cast<std::size_t>(i)].CompressedSize;
+    if (end > reach) {
+      reach = end;
+      owner = i;
+    }
+  }
+  return overlapping;
+}
+
+bool pvIsStdHandleName(const std::string& name) {
+  std::string lower = name;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower == "stdin:" || lower == "stdout:" || lower == "stderr:";
+}
+
+bool FolderGuard::Allows(const std::string& folder, const std::string& path) {
+  const std::size_t cut = path.find_last_of(platform::kPathSeparator == '\\' ? "\\/" : "/");
+  if (cut == std::string::npos || cut < folder.size()) return true;  // directly in the folder
+  const std::string parent = path.substr(0, cut);
+  if (m_safe.count(parent) != 0) return true;
+  std::size_t from = folder.size();
+  while (from < parent.size()) {
+    std::size_t to = from;
+    while (to < parent.size() && !platform::IsPathSeparator(parent[to])) ++to;
+    if (to > from) {
+      const std::string current = parent.substr(0, to);
+      const platform::PathStatus status = platform::QueryPath(current, false);
+      if (status.kind == platform::PathKind::kMissing) break;  // made as a real folder
+      if (status.kind == platform::PathKind::kLink) {
+        if (!m_resolved) {
+          m_resolvedFolder = platform::ResolvedPath(folder.empty() ? std::string(".") : folder);
+          m_resolved = true;
+        }
+        const std::string resolved = platform::ResolvedPath(current);
+        if (resolved.empty() || m_resolvedFolder.empty()) return false;
+        const bool inside = resolved == m_resolvedFolder ||
+                            (resolved.size() > m_resolvedFolder.size() &&
+                             resolved.compare(0, m_resolvedFolder.size(), m_resolvedFolder) == 0 &&
+                             (platform::IsPathSeparator(resolved[m_resolvedFolder.size()]) ||
+                              platform::IsPathSeparator(m_resolvedFolder.back())));
+        if (!inside) return false;
+      }
+    }
+    from = to + 1;
+  }
+  m_safe.insert(parent);
+  return true;
 }
 
 }  // namespace lum::zip

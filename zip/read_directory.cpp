@@ -2,17 +2,25 @@
 //
 // The end-of-central-directory record is searched backwards from the end of the archive:
 // the record nearest the end whose comment-length field reaches exactly to the end wins,
-// with comments of up to 10000 bytes. Its count and offset lead to the central directory,
-// which is read strictly in sequence, one 46-byte header and its name, extra field and
-// comment at a time. Entry data is not touched.
+// with comments of up to 65535 bytes. When no record reaches exactly to the end, the
+// nearest one whose comment fits before the end is taken, so data appended after the
+// archive does not hide it (as unzip reads such archives). Its count and offset lead to
+// the central directory, which is read strictly in sequence, one 46-byte header and its
+// name, extra field and comment at a time. Entry data is not touched.
+//
+// Data before the archive (a self-extractor stub) is found the way unzip finds it: the
+// directory really starts its own size before the end record; when the recorded offset
+// holds no directory but that place does, the difference is a prefix added to every
+// offset (stubs whose offsets were adjusted need nothing).
 //
 // Everything goes into a new table that replaces the object's table, count, comment and
 // remembered source only when the whole directory has been read, so a failed open leaves
 // the object describing the archive it described before.
 //
 // Beyond a plain reading of the records, a directory that ends before its last record (a
-// short read anywhere in it) and an entry count of 0x8000 or more make the archive invalid,
-// instead of filling the table with whatever the buffers held.
+// short read anywhere in it) makes the archive invalid, instead of filling the table with
+// whatever the buffers held. The entry count is unsigned: up to 65535 entries, but a count
+// of 0x8000 or more that the directory's bytes cannot hold is refused at once.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -32,21 +40,30 @@ constexpr char kMsgMissingEnd[] = "Missing end-of-central-directory record";
 constexpr char kMsgNoFilename[] = "Entry %1 has no filename";
 constexpr char kMsgTruncated[] = "Entry %1 is truncated";
 constexpr char kMsgCountOutOfRange[] = "Entry count out of range";
+// Counts from here on were refused while the field was read as signed; they are taken now
+// when the directory's bytes can hold that many records.
+constexpr std::int32_t kLargeCount = 0x8000;
 
 // The end record found by the search, and the archive comment after it.
 struct EndRecord {
   std::uint8_t bytes[rec::kEndSize] = {};
   ByteArray comment;
+  std::int64_t position = 0;  // where the record starts
 };
 
 bool IsEndAt(const std::uint8_t* p, std::int32_t distance) {
-  return rec::Get32(p) == rec::kEndSignature &&
-         rec::Signed16(p + rec::kEndCommentLength) == distance;
+  return rec::Get32(p) == rec::kEndSignature && rec::Get16(p + rec::kEndCommentLength) == distance;
 }
 
-// Searches the last 22 + 10000 bytes. Files and memory: the tail is read once and searched
-// in memory. A stream is asked position by position, 22 bytes each, nearest the end first,
-// so it is never read further back than the record.
+// A record whose comment ends before the end of the archive (data follows it).
+bool IsEndBefore(const std::uint8_t* p, std::int32_t distance) {
+  return rec::Get32(p) == rec::kEndSignature && rec::Get16(p + rec::kEndCommentLength) < distance;
+}
+
+// Searches the last 22 + 65535 bytes, nearest the end first: a record whose comment reaches
+// exactly to the end wins; failing that, the nearest record whose comment ends before the
+// end. Files and memory: the tail is read once and searched in memory. A stream is asked
+// position by position, 22 bytes each, so it is never read further back than needed.
 bool FindEndRecord(ArchiveInput& in, std::int32_t size, EndRecord& end) {
   if (size < rec::kEndSize) return false;
   const std::int32_t last = std::min(size - rec::kEndSize, rec::kMaxArchiveComment);
@@ -56,16 +73,25 @@ bool FindEndRecord(ArchiveInput& in, std::int32_t size, EndRecord& end) {
     in.Seek(size - tailSize, 0);
     const std::int32_t got = in.Read(tail.data(), tailSize);
     if (got < tailSize) return false;
+    std::int32_t loose = -1;
     for (std::int32_t i = 0; i <= last; ++i) {
       const std::uint8_t* p = tail.data() + (last - i);
       if (IsEndAt(p, i)) {
-        std::memcpy(end.bytes, p, rec::kEndSize);
-        end.comment.assign(p + rec::kEndSize, p + rec::kEndSize + i);
-        return true;
+        loose = i;
+        break;
       }
+      if (loose < 0 && IsEndBefore(p, i)) loose = i;
     }
-    return false;
+    if (loose < 0) return false;
+    const std::uint8_t* p = tail.data() + (last - loose);
+    std::memcpy(end.bytes, p, rec::kEndSize);
+    end.comment.assign(p + rec::kEndSize,
+                       p + rec::kEndSize + rec::Get16(p + rec::kEndCommentLength));
+    end.position = size - rec::kEndSize - loose;
+    return true;
   }
+  std::int32_t loose = -1;
+  std::uint8_t looseBytes[rec::kEndSize] = {};
   for (std::int32_t i = 0; i <= last; ++i) {
     in.Seek(size - rec::kEndSize - i, 0);
     std::uint8_t p[rec::kEndSize] = {};
@@ -73,11 +99,43 @@ bool FindEndRecord(ArchiveInput& in, std::int32_t size, EndRecord& end) {
     if (IsEndAt(p, i)) {
       std::memcpy(end.bytes, p, rec::kEndSize);
       end.comment.resize(static_cast<std::size_t>(i));
+      end.position = size - rec::kEndSize - i;
       if (i > 0 && in.Read(end.comment.data(), i) < i) return false;
       return true;
     }
+    if (loose < 0 && IsEndBefore(p, i)) {
+      loose = i;
+      std::memcpy(looseBytes, p, rec::kEndSize);
+    }
   }
-  return false;
+  if (loose < 0) return false;
+  std::memcpy(end.bytes, looseBytes, rec::kEndSize);
+  end.position = size - rec::kEndSize - loose;
+  const std::int32_t length = rec::Get16(looseBytes + rec::kEndCommentLength);
+  end.comment.resize(static_cast<std::size_t>(length));
+  in.Seek(static_cast<std::int32_t>(end.position) + rec::kEndSize, 0);
+  return length == 0 || in.Read(end.comment.data(), length) == length;
+}
+
+// True when a central-directory header signature stands at `offset`.
+bool DirectoryAt(ArchiveInput& in, std::int64_t offset, std::int32_t size) {
+  if (offset < 0 || offset + 4 > size) return false;
+  std::uint8_t signature[4] = {};
+  in.Seek(static_cast<std::int32_t>(offset), 0);
+  return in.Read(signature, 4) == 4 && rec::Get32(signature) == rec::kCentralSignature;
+}
+
+// The number of bytes before the archive that its offsets do not count: where the directory
+// really starts (its size before the end record) less where the end record says it starts,
+// taken only when the recorded place holds no directory and the real one does.
+std::int64_t PrefixLength(ArchiveInput& in, const EndRecord& end, std::int32_t count,
+                          std::int32_t size) {
+  if (count == 0) return 0;
+  const std::int64_t recorded = rec::Signed32(end.bytes + rec::kEndDirectoryOffset);
+  const std::int64_t real = end.position - rec::Get32(end.bytes + rec::kEndDirectorySize);
+  if (real <= recorded || recorded < 0) return 0;
+  if (DirectoryAt(in, recorded, size) || !DirectoryAt(in, real, size)) return 0;
+  return real - recorded;
 }
 
 // Reads exactly `count` bytes; a directory that ends early makes the archive invalid.
@@ -108,6 +166,7 @@ void FillFromHeader(EntryInfo& e, const std::uint8_t* h) {
   e.Size = rec::Signed32(h + rec::kCentralSize32);
   e.Attributes = rec::Signed32(h + rec::kCentralExternalAttributes);
   e.Offset = rec::Signed32(h + rec::kCentralLocalOffset);
+  e.MadeBy = rec::Get16(h + rec::kCentralVersionMadeBy);
 }
 
 // A byte array the caller passed as a copy is still read in place: the handle refers to it
@@ -134,10 +193,14 @@ bool cZipEngine::OpenArchive(const Variant& ArchiveFile) {
     }
     std::string comment = pvFromCodePage(end.comment, platform::kCodePageOem);
 
-    const std::int32_t count = rec::Signed16(end.bytes + rec::kEndDiskEntries);
-    if (count < 0) pvRaise({}, pvCompoundMessage(kMsgInvalidArchive, kMsgCountOutOfRange));
+    const std::int32_t count = rec::Get16(end.bytes + rec::kEndDiskEntries);
+    const std::int64_t prefix = PrefixLength(in, end, count, size);
+    const std::int64_t start = rec::Signed32(end.bytes + rec::kEndDirectoryOffset) + prefix;
+    if (count >= kLargeCount && std::int64_t{count} * rec::kCentralSize > end.position - start) {
+      pvRaise({}, pvCompoundMessage(kMsgInvalidArchive, kMsgCountOutOfRange));
+    }
     std::vector<EntryInfo> table(static_cast<std::size_t>(count));
-    in.Seek(rec::Signed32(end.bytes + rec::kEndDirectoryOffset), 0);
+    in.Seek(static_cast<std::int32_t>(start), 0);
 
     std::uint8_t h[rec::kCentralSize];
     for (std::int32_t i = 0; i < count; ++i) {
@@ -152,6 +215,10 @@ bool cZipEngine::OpenArchive(const Variant& ArchiveFile) {
         pvStopOperation();
       }
       FillFromHeader(e, h);
+      // Offsets of 2 GiB and more stay negative (they need Zip64).
+      if (prefix > 0 && e.Offset >= 0 && e.Offset + prefix <= 0x7FFFFFFF) {
+        e.Offset = static_cast<std::int32_t>(e.Offset + prefix);
+      }
       const std::int32_t codePage =
           (e.Flags & rec::kFlagUtf8) ? platform::kCodePageUtf8 : platform::kCodePageOem;
       const std::int32_t nameLength = rec::Signed16(h + rec::kCentralNameLength);

@@ -87,18 +87,29 @@ TEST(OpenArchive, DosDateAndTime) {
 }
 
 TEST(OpenArchive, EndRecordSearchLimits) {
-  for (std::size_t length : {std::size_t{0}, std::size_t{10000}, std::size_t{10001}}) {
+  // Comments of every length the 16-bit field can hold, from memory and from a stream.
+  for (std::size_t length :
+       {std::size_t{0}, std::size_t{10000}, std::size_t{10001}, std::size_t{65535}}) {
     ZipBuilder b;
     b.AddStored("a", "1");
     b.comment.assign(length, 'c');
     cZipEngine z;
-    const bool opened = z.OpenArchive(Variant(b.Build()));
-    EXPECT_EQ(opened, length <= 10000) << length;
-    if (opened) {
-      EXPECT_EQ(z.Comment(), b.comment);
-    } else {
-      EXPECT_EQ(z.LastError(), "Invalid archive. Missing end-of-central-directory record");
-    }
+    ASSERT_TRUE(z.OpenArchive(Variant(b.Build()))) << length << z.LastError();
+    EXPECT_EQ(z.Comment(), b.comment);
+    auto stream = std::make_shared<MemoryStream>();
+    stream->data = b.Build();
+    ASSERT_TRUE(z.OpenArchive(Variant(zip::StreamRef(stream)))) << length;
+    EXPECT_EQ(z.Comment(), b.comment);
+  }
+  {
+    // A comment length that runs past the end of the file.
+    ZipBuilder b;
+    b.AddStored("a", "1");
+    b.comment = "short";
+    b.commentLength = 6;
+    cZipEngine z;
+    EXPECT_FALSE(z.OpenArchive(Variant(b.Build())));
+    EXPECT_EQ(z.LastError(), "Invalid archive. Missing end-of-central-directory record");
   }
   for (std::size_t size : {0, 1, 21}) {
     cZipEngine z;
@@ -137,6 +148,63 @@ TEST(OpenArchive, EmptyArchiveAndPrefix) {
   b.AddStored("x", "y");
   ASSERT_TRUE(z.OpenArchive(Variant(b.Build())));
   EXPECT_EQ(Field(z, 0, 8), 5000);
+}
+
+TEST(OpenArchive, TrailingDataAfterTheEndRecord) {
+  ZipBuilder b;
+  b.AddStored("a.txt", "alpha");
+  b.comment = "note";
+  b.trailer = ToBytes("appended by a signing tool\n");
+  const Bytes archive = b.Build();
+  cZipEngine z;
+  ASSERT_TRUE(z.OpenArchive(Variant(archive))) << z.LastError();
+  EXPECT_EQ(Name(z, 0), "a.txt");
+  EXPECT_EQ(z.Comment(), "note");
+  auto stream = std::make_shared<MemoryStream>();
+  stream->data = archive;
+  ASSERT_TRUE(z.OpenArchive(Variant(zip::StreamRef(stream))));
+  EXPECT_EQ(z.Comment(), "note");
+  Bytes out;
+  EXPECT_TRUE(z.Extract(Variant::Ref(out))) << z.LastError();
+  EXPECT_EQ(out, ToBytes("alpha"));
+}
+
+TEST(OpenArchive, StubWhoseOffsetsWereNotAdjusted) {
+  // Offsets count from the start of the archive proper, not from the start of the file.
+  ZipBuilder plain;
+  plain.AddStored("x.txt", "first");
+  plain.AddDeflated("y.txt", ToBytes("second"));
+  Bytes file(3000, 'M');
+  const Bytes inner = plain.Build();
+  file.insert(file.end(), inner.begin(), inner.end());
+  cZipEngine z;
+  ASSERT_TRUE(z.OpenArchive(Variant(file))) << z.LastError();
+  EXPECT_EQ(Field(z, 0, 8), 3000);
+  Bytes out;
+  EXPECT_TRUE(z.Extract(Variant::Ref(out), Variant(1))) << z.LastError();
+  EXPECT_EQ(out, ToBytes("second"));
+  // A local-header offset wrong on its own stays that entry's error.
+  ZipBuilder broken = plain;
+  broken.Entries()[0].offset = 60000;
+  file.resize(3000);
+  const Bytes inner2 = broken.Build();
+  file.insert(file.end(), inner2.begin(), inner2.end());
+  ASSERT_TRUE(z.OpenArchive(Variant(file)));
+  EventRecorder r;
+  z.SetEvents(&r);
+  Bytes t;
+  EXPECT_TRUE(z.Extract(Variant::Ref(t)));
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors[0].description, "Invalid local header. Entry 1 has invalid signature");
+}
+
+TEST(OpenArchive, CountsOf32768AndMoreAreUnsigned) {
+  ZipBuilder b;
+  for (int i = 0; i < 40000; ++i) b.AddStored("f" + std::to_string(i), "");
+  cZipEngine z;
+  ASSERT_TRUE(z.OpenArchive(Variant(b.Build()))) << z.LastError();
+  EXPECT_EQ(z.FileCount(), 40000);
+  EXPECT_EQ(Name(z, 39999), "f39999");
 }
 
 TEST(OpenArchive, NamesByFlagBit11AndSanitised) {

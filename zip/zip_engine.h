@@ -142,6 +142,12 @@ class cZipEngine {
   ByteArray ToUtf8Array(const std::string& sText) const;
   // The text decoded from the UTF-8 bytes `baText`; empty for an empty array.
   std::string FromUtf8Array(const ByteArray& baText) const;
+  // Whether Extract to a folder applies each file's recorded modification time and, where
+  // files carry Unix permissions and the archive was made on Unix, its permission bits
+  // (never set-uid, set-gid or sticky), and recreates Unix symbolic links that stay inside
+  // the folder. Off by default: files then get the current time and default permissions.
+  bool RestoreMetadata() const { return m_bRestoreMetadata; }
+  void SetRestoreMetadata(bool Restore) { m_bRestoreMetadata = Restore; }
 
  private:
   friend struct lum::test::ZipEngineProbe;
@@ -193,6 +199,13 @@ class cZipEngine {
   // Copies or inflates the stored data of a non-empty entry into Job's output, raising
   // Progress per chunk, and checks the CRC-32.
   void pvWriteEntryData(std::int32_t FileIdx, EntryInfo& Entry, ExtractJob& Job);
+  // Puts a verified file output in place (moves the replacement over its target) and, when
+  // asked, applies its recorded time and permissions.
+  void pvCommitOutput(const std::string& Path, const EntryInfo& Entry, ExtractJob& Job);
+  // Places a verified Unix symbolic-link entry whose target text is in Job: as a link when
+  // the target stays inside the folder, else as a file holding the text.
+  void pvPlaceLink(std::int32_t FileIdx, const std::string& Path, const EntryInfo& Entry,
+                   ExtractJob& Job);
 
   // ---- Writing (write_archive.cpp, write_entry.cpp) ----
 
@@ -228,6 +241,7 @@ class cZipEngine {
   std::string m_sComment;                 // comment of the opened archive
   Variant m_vArchiveFile;                 // source of the opened archive; empty: none
   cZipEngineEvents* m_oEvents = nullptr;  // the registered event sink
+  bool m_bRestoreMetadata = false;        // RestoreMetadata
 };
 
 template <class Body>

@@ -50,8 +50,8 @@ inline constexpr std::int32_t kEndTotalEntries = 10;   // records in total
 inline constexpr std::int32_t kEndDirectorySize = 12;  // size of the central directory
 inline constexpr std::int32_t kEndDirectoryOffset = 16;
 inline constexpr std::int32_t kEndCommentLength = 20;
-// The longest archive comment the reader searches past (not the format's 65535).
-inline constexpr std::int32_t kMaxArchiveComment = 10000;
+// The longest archive comment the reader searches past: the format's 65535.
+inline constexpr std::int32_t kMaxArchiveComment = 65535;
 
 // ---- Central-directory header (46 bytes, then name, extra field, comment) ----
 

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "platform/error_code.h"
@@ -207,6 +209,97 @@ bool MoveFileReplace(const std::string& source, const std::string& target, bool 
   }
   if (durable && !SyncPath(FolderOf(target), true)) {
     posix::SetErrnoError(errno);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace lum::platform
+
+namespace lum::platform {
+
+PathStatus QueryPath(const std::string& path, bool followLink) {
+  PathStatus status;
+  struct stat st;
+  const int rc = followLink ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+  if (path.empty() || rc != 0) return status;
+  status.volume = static_cast<std::uint64_t>(st.st_dev);
+  status.id = static_cast<std::uint64_t>(st.st_ino);
+  if (S_ISREG(st.st_mode)) {
+    status.kind = PathKind::kFile;
+    status.readOnly = ::access(path.c_str(), W_OK) != 0;
+  } else if (S_ISDIR(st.st_mode)) {
+    status.kind = PathKind::kFolder;
+  } else if (S_ISLNK(st.st_mode)) {
+    status.kind = PathKind::kLink;
+  } else {
+    status.kind = PathKind::kOther;
+  }
+  return status;
+}
+
+std::string ResolvedPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) {
+    posix::SetPathError(errno, path);
+    return {};
+  }
+  std::string out(resolved);
+  std::free(resolved);
+  return out;
+}
+
+FileHandle CreateFileBeside(const std::string& target, std::string& tempPath) {
+  static unsigned counter = 0;
+  const auto slash = target.find_last_of('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[40];
+    std::snprintf(name, sizeof name, ".lum%05x%04x.tmp",
+                  static_cast<unsigned>(::getpid()) & 0xFFFFF, ++counter & 0xFFFF);
+    tempPath = folder + name;
+    int fd;
+    do {
+      fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) return FileHandle::FromNative(fd);
+    if (errno != EEXIST) {
+      posix::SetPathError(errno, tempPath);
+      tempPath.clear();
+      return FileHandle();
+    }
+  }
+  tempPath.clear();
+  SetLastErrorCode(kErrorFileExists);
+  return FileHandle();
+}
+
+bool SetLastWriteTimeOf(const FileHandle& file, const FileTime& utc) {
+  const long long ticks = static_cast<long long>(utc.Ticks);
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(ticks / 10000000LL - posix::kEpochDelta1601);
+  times[1].tv_nsec = static_cast<long>(ticks % 10000000LL * 100);
+  if (::futimens(static_cast<int>(file.Native()), times) != 0) {
+    posix::SetErrnoError(errno);
+    return false;
+  }
+  return true;
+}
+
+bool SetUnixModeOf(const FileHandle& file, std::uint32_t mode) {
+  if (::fchmod(static_cast<int>(file.Native()), static_cast<mode_t>(mode & 0777)) != 0) {
+    posix::SetErrnoError(errno);
+    return false;
+  }
+  return true;
+}
+
+bool CreateSymbolicLink(const std::string& linkPath, const std::string& target) {
+  if (::symlink(target.c_str(), linkPath.c_str()) != 0) {
+    posix::SetPathError(errno, linkPath);
     return false;
   }
   return true;

@@ -49,3 +49,107 @@ bool MoveFileReplace(const std::string& source, const std::string& target, bool 
 }
 
 }  // namespace lum::platform
+
+namespace lum::platform {
+
+PathStatus QueryPath(const std::string& path, bool followLink) {
+  PathStatus status;
+  const std::wstring wide = win32::Widen(path);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (path.empty() || attributes == INVALID_FILE_ATTRIBUTES) return status;
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE h = ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, flags, nullptr);
+  BY_HANDLE_FILE_INFORMATION info{};
+  DWORD found = attributes;
+  if (h != INVALID_HANDLE_VALUE) {
+    if (::GetFileInformationByHandle(h, &info)) {
+      found = info.dwFileAttributes;
+      status.volume = info.dwVolumeSerialNumber;
+      status.id = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    }
+    ::CloseHandle(h);
+  }
+  if (!followLink && (found & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    status.kind = PathKind::kLink;
+  } else if (found & FILE_ATTRIBUTE_DIRECTORY) {
+    status.kind = PathKind::kFolder;
+  } else if (found & FILE_ATTRIBUTE_DEVICE) {
+    status.kind = PathKind::kOther;
+  } else {
+    status.kind = PathKind::kFile;
+    status.readOnly = (found & FILE_ATTRIBUTE_READONLY) != 0;
+  }
+  return status;
+}
+
+std::string ResolvedPath(const std::string& path) {
+  HANDLE h = ::CreateFileW(win32::Widen(path).c_str(), 0,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return {};
+  std::wstring buffer(1024, L'\0');
+  DWORD n = ::GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  if (n >= buffer.size()) {
+    buffer.resize(n + 1);
+    n = ::GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  }
+  const DWORD error = ::GetLastError();
+  ::CloseHandle(h);
+  if (n == 0 || n >= buffer.size()) {
+    ::SetLastError(error);
+    return {};
+  }
+  buffer.resize(n);
+  // "\\?\C:\x" → "C:\x"; "\\?\UNC\server\share" → "\\server\share".
+  if (buffer.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    buffer = L"\\" + buffer.substr(7);
+  } else if (buffer.rfind(L"\\\\?\\", 0) == 0) {
+    buffer = buffer.substr(4);
+  }
+  return win32::Narrow(buffer);
+}
+
+FileHandle CreateFileBeside(const std::string& target, std::string& tempPath) {
+  static unsigned counter = 0;
+  const auto slash = target.find_last_of("\\/");
+  const std::string folder =
+      slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[40];
+    wsprintfA(name, ".lum%05x%04x.tmp", ::GetCurrentProcessId() & 0xFFFFF, ++counter & 0xFFFF);
+    tempPath = folder + name;
+    HANDLE h = ::CreateFileW(win32::Widen(tempPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      return FileHandle::FromNative(reinterpret_cast<std::intptr_t>(h));
+    }
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+      tempPath.clear();
+      ::SetLastError(error);
+      return FileHandle();
+    }
+  }
+  tempPath.clear();
+  ::SetLastError(ERROR_FILE_EXISTS);
+  return FileHandle();
+}
+
+bool SetLastWriteTimeOf(const FileHandle& file, const FileTime& utc) {
+  FILETIME ft;
+  ft.dwLowDateTime = utc.Low();
+  ft.dwHighDateTime = utc.High();
+  return ::SetFileTime(reinterpret_cast<HANDLE>(file.Native()), nullptr, nullptr, &ft) != FALSE;
+}
+
+bool SetUnixModeOf(const FileHandle&, std::uint32_t) {
+  return true;
+}
+
+bool CreateSymbolicLink(const std::string&, const std::string&) {
+  ::SetLastError(ERROR_NOT_SUPPORTED);
+  return false;
+}
+
+}  // namespace lum::platform

@@ -1,0 +1,101 @@
+// What is at a path (with and without following a link), resolved paths, new files beside a
+// target, and times and modes applied through an open file.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "platform/file.h"
+#include "platform/find.h"
+#include "platform/fs.h"
+#include "platform/testing_temp_dir.h"
+#include "platform/time.h"
+
+namespace lum::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+const bool kWindows = kPathSeparator == '\\';
+
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder + kPathSeparator + name;
+}
+
+bool Touch(const std::string& path) {
+  FileHandle h = CreateFileHandle(path, kGenericWrite, 0, kCreateAlways, kAttributeArchive);
+  std::uint32_t written = 0;
+  return h.IsValid() && FileWrite(h, "data", 4, &written) && written == 4;
+}
+
+TEST(FsPathsTest, QueryPathTellsKindsAndIdentity) {
+  TempDir dir;
+  const std::string file = Join(dir.Path(), "f.txt");
+  ASSERT_TRUE(Touch(file));
+  const PathStatus f = QueryPath(file, false);
+  EXPECT_EQ(f.kind, PathKind::kFile);
+  EXPECT_EQ(QueryPath(dir.Path(), false).kind, PathKind::kFolder);
+  EXPECT_EQ(QueryPath(Join(dir.Path(), "missing"), false).kind, PathKind::kMissing);
+  EXPECT_EQ(QueryPath("", true).kind, PathKind::kMissing);
+  // The same file by another spelling has the same identity; another file has not.
+  const PathStatus again = QueryPath(Join(Join(dir.Path(), "."), "f.txt"), true);
+  EXPECT_EQ(again.volume, f.volume);
+  EXPECT_EQ(again.id, f.id);
+  const std::string other = Join(dir.Path(), "g.txt");
+  ASSERT_TRUE(Touch(other));
+  EXPECT_NE(QueryPath(other, false).id, f.id);
+  if (kWindows) return;
+  fs::create_symlink(file, Join(dir.Path(), "link"));
+  EXPECT_EQ(QueryPath(Join(dir.Path(), "link"), false).kind, PathKind::kLink);
+  EXPECT_EQ(QueryPath(Join(dir.Path(), "link"), true).id, f.id);
+  EXPECT_EQ(ResolvedPath(Join(dir.Path(), "link")), ResolvedPath(file));
+  EXPECT_EQ(ResolvedPath(Join(dir.Path(), "missing")), "");
+}
+
+TEST(FsPathsTest, CreateFileBesideMakesDistinctNewFilesInTheTargetFolder) {
+  TempDir dir;
+  const std::string target = Join(dir.Path(), "target.bin");
+  ASSERT_TRUE(Touch(target));
+  std::string first, second;
+  FileHandle a = CreateFileBeside(target, first);
+  FileHandle b = CreateFileBeside(target, second);
+  ASSERT_TRUE(a.IsValid());
+  ASSERT_TRUE(b.IsValid());
+  EXPECT_NE(first, second);
+  EXPECT_EQ(fs::path(first).parent_path(), fs::path(target).parent_path());
+  EXPECT_EQ(fs::file_size(first), 0u);
+  a.Close();
+  EXPECT_TRUE(MoveFileReplace(first, target, false));
+  EXPECT_EQ(fs::file_size(target), 0u);
+  std::string none;
+  EXPECT_FALSE(CreateFileBeside(Join(Join(dir.Path(), "no"), "x"), none).IsValid());
+  EXPECT_EQ(GetLastErrorCode(), kErrorPathNotFound);
+  EXPECT_EQ(none, "");
+}
+
+TEST(FsPathsTest, TimeAndModeThroughAnOpenFile) {
+  TempDir dir;
+  const std::string path = Join(dir.Path(), "t.txt");
+  {
+    FileHandle h = CreateFileHandle(path, kGenericWrite, 0, kCreateAlways, kAttributeArchive);
+    ASSERT_TRUE(h.IsValid());
+    SystemTime t{};
+    t.Year = 2001;
+    t.Month = 2;
+    t.Day = 3;
+    t.Hour = 4;
+    FileTime ft{};
+    ASSERT_TRUE(SystemTimeToFileTime(t, ft));
+    EXPECT_TRUE(SetLastWriteTimeOf(h, ft));
+    EXPECT_TRUE(SetUnixModeOf(h, 0104751));
+  }
+  const auto written = fs::last_write_time(path);
+  EXPECT_GT(fs::file_time_type::clock::now() - written, std::chrono::hours(24 * 365 * 20));
+  if (kWindows) return;
+  // Only the permission bits: never set-uid.
+  EXPECT_EQ(fs::status(path).permissions(), fs::perms(0751));
+}
+
+}  // namespace
+}  // namespace lum::platform
