@@ -26,8 +26,10 @@
 //   (seek before the start)     131  ERROR_NEGATIVE_SEEK
 //   any other errno     0x20000000 | errno
 //
-// Bit 29 marks application-defined codes in the Windows scheme, so a passed-through errno can
-// never be mistaken for a system code; SystemErrorText renders it with strerror. Reading from
+// Every code above has its Windows text on POSIX too (SystemErrorText), so a message names
+// the same condition on both builds. Bit 29 marks application-defined codes in the Windows
+// scheme, so a passed-through errno can never be mistaken for a system code; SystemErrorText
+// renders it with strerror and SystemErrorNumber as "errno N". Reading from
 // a pipe whose writer has closed is simply the end of data on POSIX (no error), so 109 only
 // arises from writes there.
 #pragma once
@@ -38,6 +40,7 @@ namespace lum::platform {
 
 // Win32 error codes that the program tests for or produces itself.
 inline constexpr std::uint32_t kErrorSuccess = 0;
+inline constexpr std::uint32_t kErrorInvalidFunction = 1;
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
 inline constexpr std::uint32_t kErrorPathNotFound = 3;
 inline constexpr std::uint32_t kErrorAccessDenied = 5;

@@ -29,6 +29,18 @@ inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 // or cannot be examined. POSIX uses stat, so a link reports what it points to.
 std::uint32_t FileAttributesOf(const std::string& path);
 
+// The identity of a file or folder, equal for every name of it (hard links, symbolic links,
+// "." and ".." forms): POSIX device and inode, Windows volume serial number and file index.
+struct FileId {
+  std::uint64_t Volume = 0;
+  std::uint64_t Index = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+// The identity of what `path` names, following symbolic links. False with the last error set
+// when it cannot be examined.
+bool FileIdOf(const std::string& path, FileId& id);
+
 // Creates one folder (CreateDirectoryW; POSIX mode 0777 less the umask). Fails with 183
 // when something of that name exists, 3 when the parent folder is missing.
 bool MakeDirectory(const std::string& path);

@@ -2,11 +2,15 @@
 // AddFromFolder and CompressArchive.
 //
 // Entry names follow the paths as given, like zip: "src/a.txt" is stored as src/a.txt, a
-// folder "src" with -r puts its files under src/, and "." puts them at the top. Leading "/",
-// "./" and "../" are dropped, so no stored name points outside the folder it is extracted
-// to. The archive itself is never added (it may lie inside a folder being added), and when
-// nothing at all could be queued the archive is not created, so an existing one survives a
-// mistyped command.
+// folder "src" with -r puts its files under src/, and "." puts them at the top. A leading
+// "/" and every "." and ".." component are dropped (with one warning for "/" and ".."), as
+// tar does, so no stored name points outside the folder it is extracted to. On POSIX a "\"
+// in a name is one of its characters and is stored as such.
+//
+// The archive is written to a temporary file beside it and moved over the old one only when
+// it is complete, so a failed, refused or interrupted create leaves an existing file as it
+// was. The archive itself is never added (it may lie inside a folder being added, or be
+// reachable there under another name): a source with the same file identity is left out.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -31,21 +35,25 @@ fs::path ToPath(const std::string& utf8) {
   return fs::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-// A path as given on the command line turned into an entry name: "\" separators, no empty,
-// "." or leading ".." components, no leading separator.
-std::string EntryNameOf(const std::string& path) {
+// A path as given on the command line turned into the name it is stored under: "/"
+// separators (the platform's separators split it; on POSIX a "\" stays a character), no
+// empty or "." components, and no leading separator or ".." component anywhere. `unsafe` is
+// set when a leading separator or a ".." was removed.
+std::string StoredNameOf(const std::string& path, bool& unsafe) {
   std::string name, component;
+  if (!path.empty() && platform::IsPathSeparator(path[0])) unsafe = true;
   auto take = [&] {
-    if (component.empty() || component == "." || (component == ".." && name.empty())) {
+    if (component == "..") unsafe = true;
+    if (component.empty() || component == "." || component == "..") {
       component.clear();
       return;
     }
-    if (!name.empty()) name.push_back('\\');
+    if (!name.empty()) name.push_back('/');
     name += component;
     component.clear();
   };
   for (char c : path) {
-    if (platform::IsPathSeparator(c) || c == '\\') {
+    if (platform::IsPathSeparator(c)) {
       take();
     } else {
       component.push_back(c);
@@ -55,13 +63,25 @@ std::string EntryNameOf(const std::string& path) {
   return name;
 }
 
-// Where the entries queued by one AddFile or AddFromFolder call come from: entry names
-// starting with `target` map to files below `root`.
-struct SourceRange {
-  std::int32_t first, last;  // entry indices, last exclusive
-  bool folder;               // queued by AddFromFolder
-  std::string root;          // the folder, or the file itself
-  std::string target;        // entry-name prefix ("\" separators) of a folder's entries
+// The "\"-separated entry name of a stored name (the form AddFromFolder's TargetFolder
+// takes).
+std::string EntryNameOf(const std::string& stored) {
+  std::string name = stored;
+  for (char& c : name) {
+    if (c == '/') c = '\\';
+  }
+  return name;
+}
+
+// Prints the warnings of queuing (skipped special files, dangling links, folders reached
+// again through links) besides the errors; warnings do not change the exit status.
+class QueuePrinter : public ErrorPrinter {
+ public:
+  using ErrorPrinter::ErrorPrinter;
+  void Warning(const std::string& Path, const std::string& Description) override {
+    std::fprintf(stderr, "zipengine: warning: %s: %s\n", Path.c_str(), Description.c_str());
+    std::fflush(stderr);
+  }
 };
 
 // The progress of a create: a bar on standard error when it is a terminal (about six redraws
@@ -114,7 +134,7 @@ class CreateProgress : public ErrorPrinter {
     Clear();
   }
   std::int32_t EntriesAdded() const { return m_added; }
-  std::int64_t BytesAdded() const { return m_bytesDone; }
+  std::int64_t BytesAdded() const { return m_bytesAdded; }
   double Seconds() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
   }
@@ -125,6 +145,8 @@ class CreateProgress : public ErrorPrinter {
     if (m_current < 0) return;
     m_bytesDone += m_entrySize;
     if (!m_failed) {
+      // Only what was written counts: the size the writer read, not the size queued.
+      m_bytesAdded += std::max<std::int64_t>(ViewEntry(m_engine, m_current).size, 0);
       ++m_added;
       if (m_mode == Mode::kLines) {
         const EntryView v = ViewEntry(m_engine, m_current);
@@ -177,7 +199,7 @@ class CreateProgress : public ErrorPrinter {
   const std::vector<bool>& m_skip;
   std::int32_t m_current = -1;
   bool m_failed = false;
-  std::int64_t m_entrySize = 0, m_entryBytes = 0, m_bytesDone = 0;
+  std::int64_t m_entrySize = 0, m_entryBytes = 0, m_bytesDone = 0, m_bytesAdded = 0;
   std::int32_t m_added = 0;
   std::size_t m_drawn = 0;
   std::chrono::steady_clock::time_point m_start, m_lastDraw;
@@ -222,27 +244,42 @@ class StdoutFileStream : public zip::IVfsStream {
   platform::FileHandle m_file;
 };
 
-// Entries whose source is the archive file itself, which must not be read while written.
-std::vector<bool> FindArchiveItself(const zip::cZipEngine& engine,
-                                    const std::vector<SourceRange>& ranges,
-                                    const std::string& archive) {
+// Entries whose source is the archive file itself, under whatever name (a hard or symbolic
+// link included): the same file identity. Only sources of the archive's size can be it.
+std::vector<bool> FindArchiveItself(const zip::cZipEngine& engine, const std::string& archive) {
   std::vector<bool> skip(static_cast<std::size_t>(engine.FileCount()), false);
+  platform::FileId archiveId;
   std::error_code ec;
-  const fs::path archivePath = ToPath(archive);
-  if (archive == "-" || !fs::exists(archivePath, ec)) return skip;
-  for (const SourceRange& r : ranges) {
-    for (std::int32_t i = r.first; i < r.last; ++i) {
-      fs::path source = ToPath(r.root);
-      if (r.folder) {
-        const std::string entry = engine.FileInfo(i).Array()[0].Text();
-        const std::size_t cut = r.target.empty() ? 0 : r.target.size() + 1;
-        source /= ToPath(zip::pvToNativePath(entry.substr(std::min(cut, entry.size()))));
-      }
-      if (source.filename() != archivePath.filename()) continue;
-      if (fs::equivalent(source, archivePath, ec)) skip[static_cast<std::size_t>(i)] = true;
+  if (archive == "-" || !platform::FileIdOf(archive, archiveId)) return skip;
+  const auto archiveSize = fs::file_size(ToPath(archive), ec);
+  if (ec) return skip;
+  for (std::int32_t i = 0; i < engine.FileCount(); ++i) {
+    if (ViewEntry(engine, i).size != static_cast<std::int64_t>(archiveSize)) continue;
+    const std::string source = engine.SourcePath(i);
+    platform::FileId id;
+    if (!source.empty() && platform::FileIdOf(source, id) && id == archiveId) {
+      skip[static_cast<std::size_t>(i)] = true;
     }
   }
   return skip;
+}
+
+// A new, empty file beside `archive` to write the archive into, created so that no other file
+// is ever overwritten; empty when none could be made (the last error says why).
+std::string ReserveTemporary(const std::string& archive) {
+  static std::uint32_t counter = 0;
+  const auto seed =
+      static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", seed * 2654435761u + ++counter);
+    const std::string path = archive + suffix;
+    platform::FileHandle file = platform::CreateFileHandle(
+        path, platform::kGenericWrite, 0, platform::kCreateNew, platform::kAttributeArchive);
+    if (file) return path;
+    if (platform::GetLastErrorCode() != platform::kErrorFileExists) break;
+  }
+  return {};
 }
 
 }  // namespace
@@ -250,6 +287,7 @@ std::vector<bool> FindArchiveItself(const zip::cZipEngine& engine,
 int RunCreate(const Args& args) {
   std::string archive, comment;
   bool recursive = false, emptyFolders = false, quiet = false, optionsDone = false;
+  bool storeLinks = false;
   std::int32_t level = 6, useUtf8 = -2;
   std::vector<std::string> sources;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -263,6 +301,8 @@ int RunCreate(const Args& args) {
       emptyFolders = true;
     } else if (!optionsDone && a == "-q") {
       quiet = true;
+    } else if (!optionsDone && a == "-y") {
+      storeLinks = true;
     } else if (!optionsDone && a == "-L") {
       const std::string* v = value();
       if (v == nullptr || v->size() != 1 || (*v)[0] < '0' || (*v)[0] > '9') {
@@ -296,12 +336,12 @@ int RunCreate(const Args& args) {
   if (sources.empty()) return UsageError("create needs at least one SOURCE");
 
   zip::cZipEngine engine;
-  ErrorPrinter queueErrors(engine);
+  engine.SetStoreLinks(storeLinks);
+  QueuePrinter queueErrors(engine);
   engine.SetEvents(&queueErrors);
-  std::vector<SourceRange> ranges;
+  bool unsafe = false;
   for (const std::string& source : sources) {
-    const std::int32_t first = engine.FileCount();
-    const std::string name = EntryNameOf(source);
+    const std::string name = StoredNameOf(source, unsafe);
     const std::uint32_t attributes = platform::FileAttributesOf(source);
     const bool folder = attributes != platform::kInvalidFileAttributes &&
                         (attributes & platform::kAttributeDirectory) &&
@@ -309,27 +349,26 @@ int RunCreate(const Args& args) {
     if (folder && recursive) {
       std::string pattern = source;
       if (!platform::IsPathSeparator(pattern.back())) pattern.push_back(platform::kPathSeparator);
-      engine.AddFromFolder(pattern + "*.*", true, name, emptyFolders, {}, 0, -1);
-      ranges.push_back({first, engine.FileCount(), true, source, name});
+      engine.AddFromFolder(pattern + "*.*", true, EntryNameOf(name), emptyFolders, {}, 0, -1);
     } else if (folder) {
       // Without -r a folder stands for itself: one folder entry, as zip does.
-      if (!name.empty()) {
-        std::string path = source;
-        if (!platform::IsPathSeparator(path.back())) path.push_back(platform::kPathSeparator);
-        engine.AddFile(zip::Variant(path), name + "\\");
-      }
+      if (!name.empty()) engine.AddFileAs(source, name + "/");
     } else {
-      engine.AddFile(zip::Variant(source), name);
-      ranges.push_back({first, engine.FileCount(), false, source, {}});
+      engine.AddFileAs(source, name);
     }
   }
   engine.SetEvents(nullptr);
+  if (unsafe) {
+    std::fprintf(stderr,
+                 "zipengine: warning: leading \"/\" and \"..\" components removed from entry "
+                 "names\n");
+  }
   if (engine.FileCount() == 0) {
     std::fprintf(stderr, "zipengine: nothing to add; %s was not written\n", archive.c_str());
     return kExitEngineError;
   }
 
-  const std::vector<bool> skip = FindArchiveItself(engine, ranges, archive);
+  const std::vector<bool> skip = FindArchiveItself(engine, archive);
   std::int64_t totalBytes = 0;
   for (std::int32_t i = 0; i < engine.FileCount(); ++i) {
     if (!skip[static_cast<std::size_t>(i)]) {
@@ -340,8 +379,26 @@ int RunCreate(const Args& args) {
   engine.SetEvents(&display);
   bool written;
   zip::ByteArray memory;
+  std::string temporary;
   if (archive != "-") {
-    written = engine.CompressArchive(zip::Variant(archive), comment, level, useUtf8);
+    // Written beside the archive and moved over it when complete; the folder it goes into is
+    // made first, as the writer would.
+    const std::size_t slash = archive.find_last_of(platform::kPathSeparator == '/' ? "/" : "/\\");
+    std::string message;
+    if (slash != std::string::npos && slash > 0 &&
+        !zip::pvMkDir(archive.substr(0, slash), message)) {
+      std::fprintf(stderr, "zipengine: %s\n", message.c_str());
+      return kExitEngineError;
+    }
+    temporary = ReserveTemporary(archive);
+    if (temporary.empty()) {
+      std::fprintf(stderr, "zipengine: %s\n",
+                   zip::pvSystemErrorMessage(
+                       static_cast<std::int32_t>(platform::GetLastErrorCode()), archive)
+                       .c_str());
+      return kExitEngineError;
+    }
+    written = engine.CompressArchive(zip::Variant(temporary), comment, level, useUtf8);
   } else if (platform::IsSeekable(platform::kStdOutputHandle)) {
     std::fflush(stdout);
     written =
@@ -354,6 +411,19 @@ int RunCreate(const Args& args) {
   }
   engine.SetEvents(nullptr);
   display.Finish();
+  if (!temporary.empty()) {
+    if (written && !platform::MoveFileReplace(temporary, archive, false)) {
+      std::fprintf(stderr, "zipengine: %s\n",
+                   zip::pvSystemErrorMessage(
+                       static_cast<std::int32_t>(platform::GetLastErrorCode()), archive)
+                       .c_str());
+      written = false;
+      display.Finish();
+      platform::RemoveFile(temporary);
+      return kExitEngineError;
+    }
+    if (!written) platform::RemoveFile(temporary);
+  }
   if (written && archive == "-" && !memory.empty()) {
     std::fflush(stdout);
     try {

@@ -10,6 +10,8 @@
 
 #include <deque>
 #include <filesystem>
+#include <set>
+#include <utility>
 
 #include "platform/error_code.h"
 #include "platform/find.h"
@@ -63,15 +65,15 @@ bool EndsWithBackslash(const std::string& name) {
 
 }  // namespace
 
-std::vector<std::string> pvEnumFiles(const std::string& folder, const std::string& mask,
-                                     std::int32_t attributeFilter) {
-  std::vector<std::string> paths;
+std::vector<FoundPath> pvEnumFound(const std::string& folder, const std::string& mask,
+                                   std::int32_t attributeFilter) {
+  std::vector<FoundPath> found;
   const std::string search = pvNativePathJoin(folder, mask);
   platform::FindData record;
   platform::FindHandle handle = platform::FindFirst(search, record);
   if (!handle) {
     const std::uint32_t code = platform::GetLastErrorCode();
-    if (code == platform::kErrorFileNotFound) return paths;
+    if (code == platform::kErrorFileNotFound) return found;
     pvRaise("pvEnumFiles", pvSystemErrorMessage(static_cast<std::int32_t>(code), search));
   }
   const auto bits = static_cast<std::uint32_t>(attributeFilter);
@@ -81,9 +83,28 @@ std::vector<std::string> pvEnumFiles(const std::string& folder, const std::strin
     const bool passes = attributeFilter > 0   ? (record.Attributes & bits) != 0
                         : attributeFilter < 0 ? (record.Attributes & absolute) == 0
                                               : false;
-    const std::string name = record.Name.substr(0, record.Name.find('\0'));
-    if (passes && name != "." && name != "..") paths.push_back(pvNativePathJoin(folder, name));
+    const std::size_t end = record.Name.find('\0');
+    if (end != std::string::npos) record.Name.resize(end);
+    if (passes && record.Name != "." && record.Name != "..") {
+      // The found name is a name of the file system, joined as it is: on POSIX a "\" in it is
+      // one of its characters, not a separator.
+      std::string path = folder;
+      if (!path.empty() && !platform::IsPathSeparator(path.back())) {
+        path.push_back(platform::kPathSeparator);
+      }
+      path += record.Name;
+      found.push_back({std::move(path), std::move(record)});
+    }
   } while (platform::FindNext(handle, record));
+  return found;
+}
+
+std::vector<std::string> pvEnumFiles(const std::string& folder, const std::string& mask,
+                                     std::int32_t attributeFilter) {
+  std::vector<std::string> paths;
+  for (FoundPath& f : pvEnumFound(folder, mask, attributeFilter)) {
+    paths.push_back(std::move(f.path));
+  }
   return paths;
 }
 
@@ -111,12 +132,74 @@ std::string pvDefaultEntryName(const std::string& sName) {
   return name;
 }
 
+std::string pvSkipReason(const platform::FindData& found) {
+  if (platform::IsDanglingLink(found)) return "dangling symbolic link skipped";
+  if (!platform::IsSpecialFile(found)) return {};
+  switch (found.UnixMode & platform::kUnixTypeMask) {
+    case 0010000:
+      return "FIFO skipped";
+    case 0140000:
+      return "socket skipped";
+    default:
+      return "device skipped";
+  }
+}
+
+void cZipEngine::pvRaiseWarning(const std::string& Path, const std::string& Description) {
+  if (m_oEvents != nullptr) m_oEvents->Warning(Path, Description);
+}
+
+bool cZipEngine::pvQueuePath(const std::string& Path, const platform::FindData& Found,
+                             const std::string& Name, const std::string& ArchiveName,
+                             const std::string& Comment, std::int32_t Level) {
+  std::string target;
+  const bool link = m_bStoreLinks && (Found.Attributes & platform::kAttributeReparsePoint) &&
+                    platform::ReadLinkTarget(Path, target);
+  const std::string reason = link ? std::string() : pvSkipReason(Found);
+  if (!reason.empty()) {
+    pvRaiseWarning(Path, reason);
+    return false;
+  }
+  EntryInfo& e = pvNextEntrySlot();
+  e.FileName = Name.empty() ? pvDefaultEntryName(Path) : Name;
+  e.ArchiveName = ArchiveName;
+  const bool folder = EndsWithBackslash(e.FileName);
+  if (link) {
+    // The link itself: its target text is the entry's data, its type the Unix mode.
+    e.Attributes = static_cast<std::int32_t>(platform::kAttributeArchive);
+    e.UnixMode = platform::kUnixLink | 0777;
+    e.Size = static_cast<std::int32_t>(target.size());
+    e.DataSource = Variant(ByteArray(target.begin(), target.end()));
+  } else {
+    e.Attributes =
+        folder ? records::kAttributeDirectory : static_cast<std::int32_t>(Found.Attributes);
+    if (Found.UnixMode != 0) {
+      // A followed link stores what it points to; the link bit describes nothing stored.
+      e.Attributes &= ~static_cast<std::int32_t>(platform::kAttributeReparsePoint);
+      e.UnixMode = folder ? (platform::kUnixDirectory | (Found.UnixMode & 07777)) : Found.UnixMode;
+    }
+    e.Size = folder ? 0 : static_cast<std::int32_t>(Found.SizeLow);
+    e.DataSource = Variant(Path);
+  }
+  e.Comment = Comment;
+  e.LastModified = pvFromFileTime(Found.LastWriteTime);
+  e.Level = Level;
+  ++m_lFileCount;
+  return true;
+}
+
 bool cZipEngine::AddFile(const Variant& File, const std::string& Name, const std::string& Comment,
                          const std::string& /*Password*/, std::int32_t /*EncrStrength*/,
                          std::int32_t Level) {
   return pvRunOperation("AddFile", [&](bool& result) {
-    EntryInfo& e = pvNextEntrySlot();
     VfsHandle source = pvVfsOpen(File);
+    if (source.Kind == VfsKind::kFile && pvStdHandleOf(source.sName) == 0) {
+      const std::string name = Name.empty() ? pvDefaultEntryName(source.sName) : Name;
+      result = pvQueuePath(source.sName, source.FindData, name, {}, Comment, Level);
+      pvVfsClose(source);
+      return;
+    }
+    EntryInfo& e = pvNextEntrySlot();
     e.FileName = Name.empty() ? pvDefaultEntryName(source.sName) : Name;
     const bool folder = EndsWithBackslash(e.FileName);
     e.Attributes = folder ? records::kAttributeDirectory
@@ -128,6 +211,22 @@ bool cZipEngine::AddFile(const Variant& File, const std::string& Name, const std
     e.Level = Level;
     ++m_lFileCount;
     result = true;
+    pvVfsClose(source);
+  });
+}
+
+bool cZipEngine::AddFileAs(const std::string& Path, const std::string& ArchiveName,
+                           std::int32_t Level) {
+  return pvRunOperation("AddFile", [&](bool& result) {
+    VfsHandle source = pvVfsOpen(Variant(Path));
+    std::string name = ArchiveName;
+    for (char& c : name) {
+      if (c == '/') c = '\\';
+    }
+    // FileName reads every "\" as a separator; a name holding one keeps its own form.
+    const bool literal = ArchiveName.find('\\') != std::string::npos;
+    result =
+        pvQueuePath(Path, source.FindData, name, literal ? ArchiveName : std::string(), {}, Level);
     pvVfsClose(source);
   });
 }
@@ -144,16 +243,56 @@ bool cZipEngine::AddFromFolder(const std::string& sFolderAndMask, bool Recursive
     SplitFolderAndMask(sFolderAndMask, root, mask);
     if (root.empty()) root = CurrentFolder();
 
-    std::deque<std::string> folders{root};
+    // Every folder is visited once, by its identity: a folder reached again (through a
+    // symbolic link, or below a folder reached through one) is skipped with a warning, so a
+    // link back to an ancestor ends instead of looping. Folders found without a link are
+    // claimed when they are found, so that a link met earlier in the walk never takes the
+    // place of the real folder.
+    std::set<std::pair<std::uint64_t, std::uint64_t>> claimed;
+    auto claim = [&](const std::string& folder) {
+      platform::FileId id;
+      return !platform::FileIdOf(folder, id) || claimed.insert({id.Volume, id.Index}).second;
+    };
+    claim(root);
+    struct Pending {
+      std::string path;
+      bool viaLink;
+    };
+    std::deque<Pending> folders{{root, false}};
     while (!folders.empty()) {
-      const std::string folder = std::move(folders.front());
+      const Pending pending = std::move(folders.front());
       folders.pop_front();
+      const std::string& folder = pending.path;
+      if (pending.viaLink && !claim(folder)) {
+        pvRaiseWarning(folder, "symbolic link to a folder already added, not followed");
+        continue;
+      }
       std::int32_t count = 0;
-      for (const std::string& path : pvEnumFiles(folder, mask, -records::kAttributeDirectory)) {
-        const std::string name = pvPathJoin(TargetFolder, RelativeName(path, root));
-        if (AddFile(Variant(path), name, {}, Password, EncrStrength, Level)) {
+      auto queue = [&](const FoundPath& f) {
+        const std::string relative = RelativeName(f.path, root);
+        const std::string name = pvPathJoin(TargetFolder, relative);
+        // A POSIX name holding "\" cannot pass through the "\"-separated FileName: it goes
+        // into the archive by its own bytes.
+        std::string archiveName;
+        if (platform::kPathSeparator != '\\' &&
+            f.path.find('\\', std::min(root.size(), f.path.size())) != std::string::npos) {
+          archiveName = pvToNativePath(TargetFolder);
+          if (!archiveName.empty() && archiveName.back() != '/') archiveName.push_back('/');
+          archiveName +=
+              f.path.substr(root.size() + (root.size() < f.path.size() &&
+                                           platform::IsPathSeparator(f.path[root.size()])));
+        }
+        if (pvQueuePath(f.path, f.record, name, archiveName, {}, Level)) {
           ++count;
           queued = true;
+        }
+      };
+      for (const FoundPath& f : pvEnumFound(folder, mask, -records::kAttributeDirectory)) queue(f);
+      if (m_bStoreLinks) {
+        // Links to folders are stored as links, not walked (nor matched against the mask's
+        // folder rule: they count as files).
+        for (const FoundPath& f : pvEnumFound(folder, mask, records::kAttributeDirectory)) {
+          if (f.record.Attributes & platform::kAttributeReparsePoint) queue(f);
         }
       }
       if (IncludeEmptyFolders && count == 0) {
@@ -168,10 +307,15 @@ bool cZipEngine::AddFromFolder(const std::string& sFolderAndMask, bool Recursive
           }
         }
       }
-      if (Recursive) {
-        for (std::string& sub : pvEnumFiles(folder, "*.*", records::kAttributeDirectory)) {
-          folders.push_back(std::move(sub));
+      if (!Recursive) continue;
+      for (FoundPath& sub : pvEnumFound(folder, "*.*", records::kAttributeDirectory)) {
+        const bool viaLink = (sub.record.Attributes & platform::kAttributeReparsePoint) != 0;
+        if (viaLink && m_bStoreLinks) continue;
+        if (!viaLink && !claim(sub.path)) {
+          pvRaiseWarning(sub.path, "folder reached again through a symbolic link, skipped");
+          continue;
         }
+        folders.push_back({std::move(sub.path), viaLink});
       }
     }
   });

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/find.h"
 #include "platform/time.h"
 
 namespace lum::zip {
@@ -19,6 +20,19 @@ namespace lum::zip {
 // other failure raises "pvEnumFiles" with the system error text and " (search path)".
 std::vector<std::string> pvEnumFiles(const std::string& folder, const std::string& mask,
                                      std::int32_t attributeFilter);
+
+// A path found by a folder search, with the record that describes it.
+struct FoundPath {
+  std::string path;
+  platform::FindData record;
+};
+// pvEnumFiles with each path's record, so that queuing needs no second lookup.
+std::vector<FoundPath> pvEnumFound(const std::string& folder, const std::string& mask,
+                                   std::int32_t attributeFilter);
+
+// Why a found path cannot be an entry: "FIFO skipped", "socket skipped", "device skipped",
+// "dangling symbolic link skipped"; empty when it can.
+std::string pvSkipReason(const platform::FindData& found);
 
 // A UTC file time as a local OLE date, to whole seconds (milliseconds dropped); the zero
 // date-time when the time cannot be converted.

@@ -44,6 +44,15 @@ struct EntryInfo {
   // names the system whose attributes the entry carries; 3 is Unix, with the mode in the
   // high word of Attributes). Not among FileInfo's values.
   std::int32_t MadeBy = 0;
+  // Queued entries from POSIX files: the file's mode (type and permission bits). The writer
+  // then marks the entry as made on Unix and puts the mode in the high word of the external
+  // attributes, so that other tools restore permissions and symbolic links. 0 for every
+  // other entry (and on Windows), which keeps the Windows attributes alone.
+  std::uint32_t UnixMode = 0;
+  // Queued entries: the name exactly as it goes into the archive, "/" separated, when
+  // FileName cannot express it (a POSIX name holding "\", which FileName reads as a
+  // separator); empty otherwise.
+  std::string ArchiveName;
 };
 
 }  // namespace lum::zip

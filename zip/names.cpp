@@ -111,7 +111,7 @@ std::string pvGetErrorText(std::int32_t code) {
   if (text.size() > 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) {
     text.resize(text.size() - 2);
   }
-  return "[" + std::to_string(code) + "] " + text;
+  return "[" + platform::SystemErrorNumber(static_cast<std::uint32_t>(code)) + "] " + text;
 }
 
 std::string pvSystemErrorMessage(std::int32_t code, const std::string& name) {

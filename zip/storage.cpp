@@ -141,16 +141,22 @@ platform::FileTime pvToFileTime(double localDate) {
   return LocalFieldsToFileTime(fields);
 }
 
-platform::FileHandle pvCreateFile(const std::string& name, std::uint32_t access,
-                                  std::uint32_t shareMode, std::uint32_t disposition,
-                                  std::uint32_t flags) {
+std::int32_t pvStdHandleOf(const std::string& name) {
+  if (name.size() != 6 && name.size() != 7) return 0;
   std::string lower = name;
   for (char& ch : lower) {
     if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
   }
-  if (lower == "stdin:") return platform::OpenStdHandle(platform::kStdInputHandle);
-  if (lower == "stdout:") return platform::OpenStdHandle(platform::kStdOutputHandle);
-  if (lower == "stderr:") return platform::OpenStdHandle(platform::kStdErrorHandle);
+  if (lower == "stdin:") return platform::kStdInputHandle;
+  if (lower == "stdout:") return platform::kStdOutputHandle;
+  if (lower == "stderr:") return platform::kStdErrorHandle;
+  return 0;
+}
+
+platform::FileHandle pvCreateFile(const std::string& name, std::uint32_t access,
+                                  std::uint32_t shareMode, std::uint32_t disposition,
+                                  std::uint32_t flags) {
+  if (const std::int32_t which = pvStdHandleOf(name)) return platform::OpenStdHandle(which);
   return platform::CreateFileHandle(name, access, shareMode, disposition, flags);
 }
 
@@ -196,17 +202,14 @@ VfsHandle pvVfsOpen(const Variant& source) {
   } else {
     h.Kind = VfsKind::kFile;
     h.sName = source.ToText();
-    if (!h.sName.empty() && h.sName.back() == ':') {
+    if (pvStdHandleOf(h.sName) != 0) {
       SetGeneratedMetadata(h, 0);
     } else {
-      // A folder path ending in a separator reports the folder itself.
+      // A folder path ending in a separator reports the folder itself. The name is looked up
+      // as it is: a POSIX file name may hold "*" or "?", which are no pattern here.
       std::string path = h.sName;
       if (EndsWithSeparator(path)) path.pop_back();
-      platform::FindData found;
-      platform::FindHandle search = platform::FindFirst(path, found);
-      if (!search) RaiseLastError("pvVfsOpen", h.sName);
-      search.Close();
-      h.FindData = std::move(found);
+      if (!platform::FindExact(path, h.FindData)) RaiseLastError("pvVfsOpen", h.sName);
     }
   }
   return h;
@@ -378,7 +381,7 @@ void pvVfsSetEof(VfsHandle& h, const std::string& name) {
     case VfsKind::kFile:
       break;
   }
-  if (!h.sName.empty() && h.sName.back() == ':') return;  // a standard handle
+  if (pvStdHandleOf(h.sName) != 0) return;  // a standard handle
   if (!platform::FileSetEnd(h.File)) RaiseLastError("pvVfsSetEof", h.sName);
 }
 

@@ -63,6 +63,7 @@ struct VfsHandle {
 
 // Opens a source for reading: a byte array (by reference or a copy), a stream object, or
 // text naming a file, a folder ending in "\" (or the native separator), or a standard handle.
+// A path is looked up by its exact name ("*" and "?" are no pattern).
 // Fills FindData (attributes, times, size); for a byte array, a stream or a standard handle
 // the attributes are 0x20 and the last-write time is now. Opens no file yet. Raises
 // "pvVfsOpen" when the path is not found.
@@ -94,6 +95,11 @@ void pvVfsSetEof(VfsHandle& handle, const std::string& name);
 // Closes what the handle holds: drops the buffer (the caller's array is left as it is),
 // closes the file, releases the stream. Closing twice is harmless.
 void pvVfsClose(VfsHandle& handle);
+
+// The standard-handle selector (-10, -11, -12) that `name` stands for when its lower-case
+// form is "stdin:", "stdout:" or "stderr:"; 0 for any other name (a file whose name merely
+// ends in ":" is a file).
+std::int32_t pvStdHandleOf(const std::string& name);
 
 // Opens `name` like CreateFileW, or, when its lower-case form is "stdin:", "stdout:" or
 // "stderr:", the process's standard handle (the other arguments are then ignored).

@@ -29,6 +29,7 @@ namespace rec = records;
 namespace {
 
 constexpr std::uint16_t kVersionMadeBy = 45;
+constexpr std::uint16_t kVersionMadeByUnix = (3 << 8) | kVersionMadeBy;
 
 [[noreturn]] void RaiseNeedsZip64(std::int32_t index) {
   pvRaise({}, pvCompoundMessage(kMsgUnsupportedSize, pvFormatEntryMessage(kMsgNeedsZip64, index)));
@@ -49,7 +50,7 @@ void WriteJob::ReleaseCodec() {
 
 void WriteJob::AbandonOutput() noexcept {
   if (output.Kind != VfsKind::kFile || output.hFile != 1) return;
-  if (!output.sName.empty() && output.sName.back() == ':') return;  // a standard handle
+  if (pvStdHandleOf(output.sName) != 0) return;  // a standard handle
   try {
     pvVfsSeek(output, 0, 0);
     pvVfsSetEof(output, kOutputArchiveName);
@@ -93,6 +94,10 @@ void cZipEngine::pvCompressEntry(std::int32_t i, WriteJob& job) {
   }
   level = pvClamp(level, 0, 9);
   const std::int32_t offset = pvVfsSeek(job.output, 0, 1);
+  // A stream answers −1 when it cannot seek; the local headers could not be completed.
+  if (offset == -1 && job.output.Kind == VfsKind::kStream) {
+    pvRaise("pvVfsSeek", std::string(kMsgOutputCannotSeek) + " (" + job.output.sName + ")");
+  }
   if (offset < 0) RaiseNeedsZip64(i);  // only a stream can report such a position
   e.Offset = offset;
 
@@ -107,9 +112,9 @@ void cZipEngine::pvCompressEntry(std::int32_t i, WriteJob& job) {
       RaiseNeedsZip64(i);
     }
 
-    const std::int32_t flags = pvUtf8Flag(e.FileName, e.Comment, job.useUtf8);
+    const std::int32_t flags = pvEntryUtf8Flag(e, job.useUtf8);
     const std::int32_t codePage = pvEntryCodePage(flags);
-    job.name = pvEncodeEntryName(e.FileName, codePage);
+    job.name = pvEncodeEntry(e, codePage);
     // The comment goes only into the central directory; checked here, so that a comment too
     // long for its field leaves this entry out instead of failing the whole archive.
     pvCheckField16(pvToMultiByte(e.Comment, codePage).size());
@@ -206,10 +211,16 @@ void cZipEngine::pvWriteCentralDirectory(const std::string& Comment, WriteJob& j
     rec::Put32(central + rec::kCentralCrc32, e.Crc32);
     rec::Put32(central + rec::kCentralCompressedSize, static_cast<std::uint32_t>(e.CompressedSize));
     rec::Put32(central + rec::kCentralSize32, static_cast<std::uint32_t>(e.Size));
-    rec::Put32(central + rec::kCentralExternalAttributes, static_cast<std::uint32_t>(e.Attributes));
+    // An entry that the Windows attributes cannot describe says it was made on Unix and
+    // carries its mode in the high word; every other entry keeps host 0 (MS-DOS) and the
+    // Windows attributes alone, as before.
+    const bool unix = pvNeedsUnixHost(e);
+    rec::Put16(central + rec::kCentralVersionMadeBy, unix ? kVersionMadeByUnix : kVersionMadeBy);
+    rec::Put32(central + rec::kCentralExternalAttributes,
+               static_cast<std::uint32_t>(e.Attributes) | (unix ? e.UnixMode << 16 : 0));
     rec::Put32(central + rec::kCentralLocalOffset, static_cast<std::uint32_t>(e.Offset));
     const std::int32_t codePage = pvEntryCodePage(e.Flags);
-    pvWriteCentralHeader(directory, central, pvEncodeEntryName(e.FileName, codePage), e.Extra,
+    pvWriteCentralHeader(directory, central, pvEncodeEntry(e, codePage), e.Extra,
                          pvToMultiByte(e.Comment, codePage));
     ++written;
     if (directory.size() >= kDirectoryFlush) flush();

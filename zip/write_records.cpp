@@ -5,6 +5,7 @@
 
 #include "platform/codepage.h"
 #include "platform/error_code.h"
+#include "platform/find.h"
 #include "zip/names.h"
 #include "zip/zip_error.h"
 
@@ -18,7 +19,21 @@ ByteArray pvToMultiByte(const std::string& text, std::int32_t codePage) {
 
 namespace {
 
+bool IsAscii(const std::string& text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+bool IsUtf8(const std::string& text) {
+  return IsAscii(text) || platform::SanitizeUtf8(text.data(), text.size()) == text;
+}
+
 bool SurvivesOem(const std::string& text) {
+  // Every code page the writer uses holds ASCII as it is; only other text needs the round
+  // trip.
+  if (IsAscii(text)) return true;
   return pvFromCodePage(pvToMultiByte(text, platform::kCodePageOem), platform::kCodePageOem) ==
          text;
 }
@@ -42,6 +57,39 @@ ByteArray pvEncodeEntryName(const std::string& FileName, std::int32_t codePage) 
     if (c == '\\') c = '/';
   }
   return pvToMultiByte(name, codePage);
+}
+
+const std::string& pvStoredNameOf(const EntryInfo& e) {
+  return e.ArchiveName.empty() ? e.FileName : e.ArchiveName;
+}
+
+std::int32_t pvEntryUtf8Flag(const EntryInfo& e, std::int32_t UseUtf8) {
+  // A name that is not UTF-8 (POSIX names are bytes) goes in as its bytes and is never
+  // claimed to be UTF-8.
+  if (!IsUtf8(pvStoredNameOf(e))) return 0;
+  return pvUtf8Flag(pvStoredNameOf(e), e.Comment, UseUtf8);
+}
+
+ByteArray pvEncodeEntry(const EntryInfo& e, std::int32_t codePage) {
+  if (e.ArchiveName.empty() && IsUtf8(e.FileName)) return pvEncodeEntryName(e.FileName, codePage);
+  std::string name = e.ArchiveName;
+  if (name.empty()) {
+    name = e.FileName;
+    for (char& c : name) {
+      if (c == '\\') c = '/';
+    }
+  }
+  if (!IsUtf8(name)) return ByteArray(name.begin(), name.end());
+  return pvToMultiByte(name, codePage);
+}
+
+bool pvNeedsUnixHost(const EntryInfo& e) {
+  if (e.UnixMode == 0) return false;
+  const std::uint32_t type = e.UnixMode & platform::kUnixTypeMask;
+  if (type == platform::kUnixLink) return true;
+  if (type == platform::kUnixRegular && (e.UnixMode & 0111) != 0) return true;
+  // In FileName a "\" is a separator; only an ArchiveName holds one as a character.
+  return e.ArchiveName.find('\\') != std::string::npos || !IsUtf8(pvStoredNameOf(e));
 }
 
 void pvCheckField16(std::size_t size) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "zip/entry_info.h"
 #include "zip/storage.h"
 #include "zip/variant.h"
 #include "zip/zip_records.h"
@@ -40,6 +41,21 @@ std::int32_t pvEntryCodePage(std::int32_t Flags);
 
 // The stored form of an entry name: every "\" turned into "/", encoded in `codePage`.
 ByteArray pvEncodeEntryName(const std::string& FileName, std::int32_t codePage);
+
+// The name entry `e` is stored under, as text: its ArchiveName when it has one, else its
+// FileName.
+const std::string& pvStoredNameOf(const EntryInfo& e);
+// pvUtf8Flag for entry `e`'s stored name and comment; 0 for a name that is not valid UTF-8.
+std::int32_t pvEntryUtf8Flag(const EntryInfo& e, std::int32_t UseUtf8);
+// The bytes of entry `e`'s name in `codePage`: its ArchiveName as it is, or its FileName with
+// "/" for every "\"; a name that is not valid UTF-8 (bytes of a POSIX name) is written as
+// its own bytes, unconverted.
+ByteArray pvEncodeEntry(const EntryInfo& e, std::int32_t codePage);
+// True when entry `e` is to be marked as made on Unix, with its mode in the high word of the
+// external attributes: a POSIX entry (UnixMode set) that is a symbolic link, an executable
+// file, or whose stored name holds "\" or is not UTF-8 (on an MS-DOS host, readers take
+// "\" for a separator and the bytes for code page 437). Other entries keep host 0.
+bool pvNeedsUnixHost(const EntryInfo& e);
 
 // Raises "Value too large for a 16-bit field" when `size` does not fit a 16-bit field.
 void pvCheckField16(std::size_t size);

@@ -63,6 +63,15 @@ std::string cZipEngine::CodecBuildDate() const {
   return codec::CodecBuildDate();
 }
 
+std::string cZipEngine::SourcePath(std::int32_t FileIdx) const {
+  if (FileIdx < 0 || FileIdx >= m_lFileCount) return {};
+  if (static_cast<std::size_t>(FileIdx) >= m_uFiles.size()) return {};
+  const Variant& source = m_uFiles[static_cast<std::size_t>(FileIdx)].DataSource;
+  if (source.IsByteArray() || source.IsObject() || source.IsEmpty() || source.IsMissing())
+    return {};
+  return source.ToText();
+}
+
 Variant cZipEngine::FileInfo(std::int32_t FileIdx) const {
   if (FileIdx < 0 || FileIdx >= m_lFileCount) return Variant();
   if (static_cast<std::size_t>(FileIdx) >= m_uFiles.size()) return Variant();

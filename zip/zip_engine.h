@@ -22,6 +22,7 @@
 
 #include "codec/codec_table.h"
 #include "codec/crc32.h"
+#include "platform/find.h"
 #include "zip/entry_info.h"
 #include "zip/variant.h"
 #include "zip/zip_error.h"
@@ -51,6 +52,7 @@ inline constexpr char kMsgUnsupportedEncryption[] = "Unsupported encryption";
 inline constexpr char kMsgInvalidLocalHeader[] = "Invalid local header";
 inline constexpr char kMsgEntryInvalidSignature[] = "Entry %1 has invalid signature";
 inline constexpr char kMsgNotImplemented[] = "Not implemented";
+inline constexpr char kMsgOutputCannotSeek[] = "Output cannot seek";
 // The name under which a nameless entry is listed.
 inline constexpr char kEntryPlaceholderName[] = "[entry %1]";
 
@@ -105,12 +107,25 @@ class cZipEngine {
   Variant FileInfo(std::int32_t FileIdx) const;
   // The comment of the opened archive.
   std::string Comment() const { return m_sComment; }
+  // The path a queued entry is read from; empty when its source is a byte array or a stream,
+  // when it has none (entries of an opened archive), or when FileIdx is out of range.
+  std::string SourcePath(std::int32_t FileIdx) const;
 
   // Queues one source (path, byte array, stream) under `Name` for writing. Password and
   // EncrStrength are accepted and ignored. True when the entry was queued.
   bool AddFile(const Variant& File, const std::string& Name = {}, const std::string& Comment = {},
                const std::string& Password = {}, std::int32_t EncrStrength = 0,
                std::int32_t Level = -1);
+  // Queues the file, folder or link `Path` (looked up by its exact name) under `ArchiveName`,
+  // the name as it is to be stored: "/" separators, a trailing "/" for a folder entry, and
+  // on POSIX every "\" a character of the name. Otherwise as AddFile: special files and
+  // dangling links are left out with Warning. True when the entry was queued.
+  bool AddFileAs(const std::string& Path, const std::string& ArchiveName, std::int32_t Level = -1);
+  // StoreLinks (default false): AddFile and AddFromFolder queue a symbolic link as a link (an
+  // entry holding the link's target text, with Unix mode 0120777) instead of following it.
+  // Only POSIX has links to store; on Windows the property changes nothing.
+  bool StoreLinks() const { return m_bStoreLinks; }
+  void SetStoreLinks(bool Value) { m_bStoreLinks = Value; }
   // Writes every queued entry into `ArchiveFile` (path, stream, or a byte array passed
   // with Variant::Ref so that it can be filled). True when the whole archive was written.
   bool CompressArchive(Variant ArchiveFile, const std::string& Comment = {}, std::int32_t Level = 6,
@@ -228,6 +243,15 @@ class cZipEngine {
   // its contents, to indices 0 to twice the last index (and never to less than one more
   // slot).
   EntryInfo& pvNextEntrySlot();
+  // Queues the file, folder or link `Path` described by `Found` under `Name` (and
+  // `ArchiveName`, see EntryInfo): the work of AddFile for a path once it has been looked up.
+  // A special file or a dangling link raises Warning and queues nothing; returns whether an
+  // entry was queued.
+  bool pvQueuePath(const std::string& Path, const platform::FindData& Found,
+                   const std::string& Name, const std::string& ArchiveName,
+                   const std::string& Comment, std::int32_t Level);
+  // Raises Warning(Path, Description).
+  void pvRaiseWarning(const std::string& Path, const std::string& Description);
 
   // ---- State ----
 
@@ -242,6 +266,7 @@ class cZipEngine {
   Variant m_vArchiveFile;                 // source of the opened archive; empty: none
   cZipEngineEvents* m_oEvents = nullptr;  // the registered event sink
   bool m_bRestoreMetadata = false;        // RestoreMetadata
+  bool m_bStoreLinks = false;             // StoreLinks
 };
 
 template <class Body>

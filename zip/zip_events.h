@@ -52,6 +52,13 @@ class cZipEngineEvents {
   // Raised after an entry has been written and its CRC-32 verified, with the same File as
   // BeforeExtract left it.
   virtual void ExtractComplete(std::int32_t /*FileIdx*/, Variant& /*File*/) {}
+
+  // Raised when AddFile or AddFromFolder leaves out something that cannot be an entry: a
+  // FIFO, socket or device (never opened, since reading it could block), a symbolic link
+  // whose target is missing, or a folder reached a second time through a symbolic link.
+  // Path names it; Description says why ("FIFO skipped", ...). Nothing is queued for it,
+  // LastError is not changed, and the operation goes on.
+  virtual void Warning(const std::string& /*Path*/, const std::string& /*Description*/) {}
 };
 
 }  // namespace lum::zip

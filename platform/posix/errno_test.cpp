@@ -26,12 +26,26 @@ TEST(ErrnoMapTest, KnownValuesMapAndOthersPassThroughMarked) {
   EXPECT_EQ(posix::CodeFromErrno(EPIPE), 109u);
   EXPECT_EQ(posix::CodeFromErrno(ENOSPC), 112u);
   EXPECT_EQ(posix::CodeFromErrno(ENOTSOCK), kErrnoCodeFlag | ENOTSOCK);
+}
 
-  EXPECT_EQ(SystemErrorText(2), std::strerror(ENOENT));
-  EXPECT_EQ(SystemErrorText(109), std::strerror(EPIPE));
-  EXPECT_EQ(SystemErrorText(183), std::strerror(EEXIST));
-  EXPECT_EQ(SystemErrorText(kErrnoCodeFlag | ENOTSOCK), std::strerror(ENOTSOCK));
-  EXPECT_EQ(SystemErrorText(32), std::strerror(ETXTBSY));
+// Codes read as Windows words them, whichever errno produced them; an errno without a code
+// keeps its own text and is shown by its own number.
+TEST(ErrnoMapTest, CodesHaveWindowsTextsAndUnmappedErrnoKeepsItsOwn) {
+  EXPECT_EQ(SystemErrorText(2), "The system cannot find the file specified.");
+  EXPECT_EQ(SystemErrorText(3), "The system cannot find the path specified.");
+  EXPECT_EQ(SystemErrorText(5), "Access is denied.");
+  EXPECT_EQ(SystemErrorText(109), "The pipe has been ended.");
+  EXPECT_EQ(SystemErrorText(183), "Cannot create a file when that file already exists.");
+  EXPECT_EQ(SystemErrorText(kErrnoCodeFlag | ESPIPE), std::strerror(ESPIPE));
+  EXPECT_EQ(SystemErrorNumber(kErrnoCodeFlag | ESPIPE), "errno " + std::to_string(ESPIPE));
+  EXPECT_EQ(SystemErrorNumber(3), "3");
+  // Every errno of the table maps to a code that has a text.
+  for (int err :
+       {ENOENT, ENOTDIR, EMFILE, EACCES, EBADF,     ENOMEM, EXDEV,        EROFS, ETXTBSY, EEXIST,
+        EINVAL, EPIPE,   ENOSPC, EDQUOT, ENOTEMPTY, EBUSY,  ENAMETOOLONG, EFBIG, EIO,     ELOOP}) {
+    EXPECT_FALSE(SystemErrorText(posix::CodeFromErrno(err)).empty()) << err;
+  }
+  EXPECT_TRUE(SystemErrorText(0x1FFFFFF0u).empty());
 }
 
 TEST(PipeTest, ReadingAClosedPipeIsTheEnd) {

@@ -50,6 +50,39 @@ constexpr Mapping kMappings[] = {
     {EINVAL, 131},
 };
 
+// The Windows message texts of the codes the POSIX layer produces (FormatMessage's text
+// without its line end).
+struct CodeText {
+  std::uint32_t code;
+  const char* text;
+};
+constexpr CodeText kTexts[] = {
+    {0, "The operation completed successfully."},
+    {1, "Incorrect function."},
+    {2, "The system cannot find the file specified."},
+    {3, "The system cannot find the path specified."},
+    {4, "The system cannot open the file."},
+    {5, "Access is denied."},
+    {6, "The handle is invalid."},
+    {8, "Not enough memory resources are available to process this command."},
+    {17, "The system cannot move the file to a different disk drive."},
+    {18, "There are no more files."},
+    {19, "The media is write protected."},
+    {32, "The process cannot access the file because it is being used by another process."},
+    {80, "The file exists."},
+    {87, "The parameter is incorrect."},
+    {109, "The pipe has been ended."},
+    {112, "There is not enough space on the disk."},
+    {131, "An attempt was made to move the file pointer before the beginning of the file."},
+    {145, "The directory is not empty."},
+    {170, "The requested resource is in use."},
+    {183, "Cannot create a file when that file already exists."},
+    {206, "The filename or extension is too long."},
+    {223, "The file size exceeds the limit allowed and cannot be saved."},
+    {1117, "The request could not be performed because of an I/O device error."},
+    {1921, "The name of the file cannot be resolved by the system."},
+};
+
 }  // namespace
 
 std::uint32_t GetLastErrorCode() {
@@ -99,10 +132,16 @@ int ErrnoFromCode(std::uint32_t code) {
 }  // namespace posix
 
 std::string SystemErrorText(std::uint32_t code) {
-  if (code == 0) return std::strerror(0);
-  const int err = posix::ErrnoFromCode(code);
-  if (err == 0) return std::string();
-  return std::strerror(err);
+  if (code & kErrnoCodeFlag) return std::strerror(static_cast<int>(code & ~kErrnoCodeFlag));
+  for (const CodeText& t : kTexts) {
+    if (t.code == code) return t.text;
+  }
+  return std::string();
+}
+
+std::string SystemErrorNumber(std::uint32_t code) {
+  if (code & kErrnoCodeFlag) return "errno " + std::to_string(code & ~kErrnoCodeFlag);
+  return std::to_string(static_cast<std::int32_t>(code));
 }
 
 }  // namespace lum::platform

@@ -41,6 +41,27 @@ void FillFindData(const std::string& path, const struct stat& st, FindData& data
   data.SizeHigh = static_cast<std::uint32_t>(size >> 32);
   data.SizeLow = static_cast<std::uint32_t>(size);
   data.ShortName.clear();
+  data.UnixMode = static_cast<std::uint32_t>(st.st_mode);
+}
+
+bool DescribePath(const std::string& path, FindData& data) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    SetPathError(errno, path);
+    return false;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    // A link is described by what it points to, so that a walk reads and follows it like
+    // zip does; only a dangling link keeps its own record.
+    struct stat target;
+    if (::stat(path.c_str(), &target) == 0) {
+      FillFindData(path, target, data);
+      data.Attributes |= kAttributeReparsePoint;
+      return true;
+    }
+  }
+  FillFindData(path, st, data);
+  return true;
 }
 
 }  // namespace posix
@@ -115,13 +136,8 @@ FindHandle FindFirst(const std::string& pathAndMask, FindData& first) {
   }
   if (!HasWildcard(mask)) {
     // No wildcard: the search finds the file or folder itself.
-    struct stat st;
-    if (::lstat(pathAndMask.c_str(), &st) != 0) {
-      posix::SetPathError(errno, pathAndMask);
-      return FindHandle();
-    }
     FindData data;
-    posix::FillFindData(pathAndMask, st, data);
+    if (!posix::DescribePath(pathAndMask, data)) return FindHandle();
     data.Name = mask;
     impl->records.push_back(std::move(data));
   } else {
@@ -137,10 +153,8 @@ FindHandle FindFirst(const std::string& pathAndMask, FindData& first) {
       const std::string name = entry->d_name;
       if (!MaskMatches(name, mask)) continue;
       const std::string full = listed == "/" ? "/" + name : listed + "/" + name;
-      struct stat st;
-      if (::lstat(full.c_str(), &st) != 0) continue;  // gone since it was listed
       FindData data;
-      posix::FillFindData(full, st, data);
+      if (!posix::DescribePath(full, data)) continue;  // gone since it was listed
       data.Name = name;
       impl->records.push_back(std::move(data));
     }
@@ -157,6 +171,35 @@ FindHandle FindFirst(const std::string& pathAndMask, FindData& first) {
   first = handle.m_impl->records[0];
   handle.m_impl->next = 1;
   return handle;
+}
+
+bool FindExact(const std::string& path, FindData& data) {
+  data = FindData();
+  if (path.empty()) {
+    SetLastErrorCode(kErrorPathNotFound);
+    return false;
+  }
+  if (!posix::DescribePath(path, data)) return false;
+  const auto slash = path.rfind('/', path.size() > 1 ? path.size() - 2 : 0);
+  data.Name = slash == std::string::npos ? path : path.substr(slash + 1);
+  return true;
+}
+
+bool ReadLinkTarget(const std::string& path, std::string& target) {
+  target.clear();
+  std::vector<char> buffer(256);
+  for (;;) {
+    const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (n < 0) {
+      posix::SetPathError(errno, path);
+      return false;
+    }
+    if (static_cast<std::size_t>(n) < buffer.size()) {
+      target.assign(buffer.data(), static_cast<std::size_t>(n));
+      return true;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
 }
 
 bool FindNext(FindHandle& search, FindData& next) {

@@ -27,6 +27,20 @@ std::uint32_t FileAttributesOf(const std::string& path) {
   return posix::AttributesFromStat(path, st) & ~kAttributeReparsePoint;
 }
 
+bool FileIdOf(const std::string& path, FileId& id) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+    if (path.empty())
+      SetLastErrorCode(kErrorPathNotFound);
+    else
+      posix::SetPathError(errno, path);
+    return false;
+  }
+  id.Volume = static_cast<std::uint64_t>(st.st_dev);
+  id.Index = static_cast<std::uint64_t>(st.st_ino);
+  return true;
+}
+
 bool MakeDirectory(const std::string& path) {
   if (path.empty()) {
     SetLastErrorCode(kErrorPathNotFound);

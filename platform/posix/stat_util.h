@@ -26,4 +26,9 @@ std::uint32_t AttributesFromStat(const std::string& path, const struct stat& st)
 // Fills a find record (all but the names) from `st`.
 void FillFindData(const std::string& path, const struct stat& st, FindData& data);
 
+// Fills a find record (all but the names) for `path`: lstat, and for a link that resolves
+// the status of its target with the link bit (0x400) added. False with the last error set
+// when `path` cannot be examined.
+bool DescribePath(const std::string& path, FindData& data);
+
 }  // namespace lum::platform::posix

@@ -22,4 +22,8 @@ std::string SystemErrorText(std::uint32_t code) {
   return win32::Narrow(buffer, n);
 }
 
+std::string SystemErrorNumber(std::uint32_t code) {
+  return std::to_string(static_cast<std::int32_t>(code));
+}
+
 }  // namespace lum::platform

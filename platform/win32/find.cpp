@@ -63,6 +63,18 @@ FindHandle FindFirst(const std::string& pathAndMask, FindData& first) {
   return handle;
 }
 
+bool FindExact(const std::string& path, FindData& data) {
+  // Windows names cannot hold "*" or "?", so the search is the lookup of the name itself.
+  FindHandle search = FindFirst(path, data);
+  return search.IsValid();
+}
+
+bool ReadLinkTarget(const std::string& /*path*/, std::string& target) {
+  target.clear();
+  ::SetLastError(ERROR_INVALID_FUNCTION);
+  return false;
+}
+
 bool FindNext(FindHandle& search, FindData& next) {
   if (!search.m_impl) {
     ::SetLastError(ERROR_INVALID_HANDLE);

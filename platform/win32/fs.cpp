@@ -10,6 +10,25 @@ std::uint32_t FileAttributesOf(const std::string& path) {
   return ::GetFileAttributesW(win32::Widen(path).c_str());
 }
 
+bool FileIdOf(const std::string& path, FileId& id) {
+  // No access rights are needed to read a file's identity; backup semantics open folders.
+  HANDLE h = ::CreateFileW(win32::Widen(path).c_str(), 0,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const BOOL ok = ::GetFileInformationByHandle(h, &info);
+  const DWORD error = ::GetLastError();
+  ::CloseHandle(h);
+  if (!ok) {
+    ::SetLastError(error);
+    return false;
+  }
+  id.Volume = info.dwVolumeSerialNumber;
+  id.Index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  return true;
+}
+
 bool MakeDirectory(const std::string& path) {
   return ::CreateDirectoryW(win32::Widen(path).c_str(), nullptr) != FALSE;
 }

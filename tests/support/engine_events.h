@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "zip/variant.h"
@@ -35,6 +36,7 @@ class EventRecorder : public zip::cZipEngineEvents {
   std::vector<RecordedProgress> progress;
   std::vector<std::int32_t> before, complete;
   std::vector<std::string> completeFiles;  // File of ExtractComplete as text ("" otherwise)
+  std::vector<std::pair<std::string, std::string>> warnings;  // Path, Description
   // Optional reactions.
   std::function<void(std::int32_t, zip::Variant&, bool&, bool&)> onBefore;
   std::function<void(std::int32_t, std::int32_t, std::int32_t, bool&)> onProgress;
@@ -56,7 +58,11 @@ class EventRecorder : public zip::cZipEngineEvents {
     complete.push_back(i);
     completeFiles.push_back(file.IsText() ? file.Text() : std::string());
   }
+  void Warning(const std::string& path, const std::string& description) override {
+    warnings.emplace_back(path, description);
+  }
   void Clear() {
+    warnings.clear();
     errors.clear();
     progress.clear();
     before.clear();
