@@ -250,6 +250,7 @@ std::vector<bool> FindArchiveItself(const zip::cZipEngine& engine,
 int RunCreate(const Args& args) {
   std::string archive, comment;
   bool recursive = false, emptyFolders = false, quiet = false, optionsDone = false;
+  bool fixedHuffman = false;  // --fixed-huffman: the engine's default fixed-code encoder
   std::int32_t level = 6, useUtf8 = -2;
   std::vector<std::string> sources;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -269,6 +270,8 @@ int RunCreate(const Args& args) {
         return UsageError("create: -L needs a level from 0 to 9");
       }
       level = (*v)[0] - '0';
+    } else if (!optionsDone && a == "--fixed-huffman") {
+      fixedHuffman = true;
     } else if (!optionsDone && a == "-u") {
       const std::string* v = value();
       if (v != nullptr && *v == "auto") {
@@ -296,6 +299,7 @@ int RunCreate(const Args& args) {
   if (sources.empty()) return UsageError("create needs at least one SOURCE");
 
   zip::cZipEngine engine;
+  engine.SetDynamicHuffman(!fixedHuffman);
   ErrorPrinter queueErrors(engine);
   engine.SetEvents(&queueErrors);
   std::vector<SourceRange> ranges;
