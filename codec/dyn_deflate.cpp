@@ -29,17 +29,18 @@ namespace lum::codec {
 namespace {
 
 struct DynLevel {
-  std::int32_t chain;  // most chain links followed per search
-  std::int32_t nice;   // a match this long ends the search
-  std::int32_t lazy;   // matches shorter than this are checked against the next position;
-                       // 0 = greedy
-  std::int32_t good;   // with a match this long in hand, the lazy search walks a quarter
+  std::int32_t chain;        // most chain links followed per search
+  std::int32_t nice;         // a match this long ends the search
+  std::int32_t lazy;         // matches shorter than this are checked against the next position;
+                             // 0 = greedy
+  std::int32_t good;         // with a match this long in hand, the lazy search walks a quarter
+  std::int32_t insertLimit;  // positions inside a longer match are not entered in the chains
 };
 
 constexpr DynLevel kDynLevels[9] = {
-    {4, 24, 0, 0},       {8, 32, 0, 0},       {16, 48, 0, 0},
-    {12, 40, 8, 8},      {24, 64, 16, 12},    {48, 128, 32, 16},
-    {128, 192, 128, 32}, {384, 258, 258, 64}, {1024, 258, 258, 258},
+    {2, 16, 0, 0, 8},       {4, 24, 0, 0, 16},       {8, 32, 0, 0, 258},
+    {12, 40, 8, 8, 258},    {24, 64, 16, 12, 258},   {40, 128, 24, 12, 258},
+    {64, 144, 64, 16, 258}, {96, 160, 128, 24, 258}, {160, 192, 258, 32, 258},
 };
 
 constexpr std::int32_t kObservationStretch = 512;
@@ -74,17 +75,25 @@ std::int32_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, std::int3
   return n;
 }
 
+std::uint32_t Hash3(const std::uint8_t* p) {
+  return ((Load32(p) & 0xFFFFFFu) * 0x9E3779B1u) >> (32 - kDynHash3Bits);
+}
+
+// Enters position p into the chains (and, for lazy levels, the 3-byte table).
+template <bool kLazy>
 void Insert(DynDeflateState& s, std::int32_t p) {
+  if constexpr (kLazy) s.head3[Hash3(s.buffer + p)] = p;
   const std::uint32_t h = Hash(s.buffer + p);
   s.prev[p & (kDynWindow - 1)] = s.head[h];
   s.head[h] = p;
 }
 
 // Enters every position before `upTo` that has 4 known bytes into the chains.
+template <bool kLazy>
 void InsertUpTo(DynDeflateState& s, std::int32_t upTo) {
   std::int32_t last = s.avail - kDynMinMatch + 1;
   if (last > upTo) last = upTo;
-  for (std::int32_t p = s.nextInsert; p < last; ++p) Insert(s, p);
+  for (std::int32_t p = s.nextInsert; p < last; ++p) Insert<kLazy>(s, p);
   if (s.nextInsert < upTo) s.nextInsert = upTo;
 }
 
@@ -94,8 +103,9 @@ struct Match {
 };
 
 // The longest match at `pos` longer than `better` (0 when none), entering pos into its chain.
+template <bool kLazy>
 Match FindMatch(DynDeflateState& s, std::int32_t pos, std::int32_t better, const DynLevel& lv) {
-  InsertUpTo(s, pos);
+  InsertUpTo<kLazy>(s, pos);
   Match m{0, 0};
   std::int32_t maxLength = s.avail - pos;
   if (maxLength < kDynMinMatch) return m;
@@ -106,6 +116,12 @@ Match FindMatch(DynDeflateState& s, std::int32_t pos, std::int32_t better, const
   s.prev[pos & (kDynWindow - 1)] = cand;
   s.head[h] = pos;
   s.nextInsert = pos + 1;
+  std::int32_t cand3 = -1;
+  if constexpr (kLazy) {
+    const std::uint32_t h3 = Hash3(here);
+    cand3 = s.head3[h3];
+    s.head3[h3] = pos;
+  }
 
   std::int32_t best = better < kDynMinMatch - 1 ? kDynMinMatch - 1 : better;
   if (best >= maxLength) return m;
@@ -126,6 +142,11 @@ Match FindMatch(DynDeflateState& s, std::int32_t pos, std::int32_t better, const
     const std::int32_t older = s.prev[cand & (kDynWindow - 1)];
     if (older >= cand) break;
     cand = older;
+  }
+  // No match of 4: the latest position with the same first 3 bytes, when near enough.
+  if (kLazy && best < kDynMinMatch && better < 3 && cand3 >= 0 && pos - cand3 <= kDynMaxDistance3) {
+    const std::uint8_t* there = s.buffer + cand3;
+    if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) m = {3, pos - cand3};
   }
   return m;
 }
@@ -193,27 +214,37 @@ void AddMatch(DynDeflateState& s, DynBitOut& out, std::int32_t at, const Match& 
 }
 
 // Parses from s.pos up to `end` (a match may run past it, up to s.avail).
-void Parse(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLevel& lv) {
+template <bool kLazy>
+void ParseWith(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLevel& lv) {
   while (s.pos < end) {
     if (s.pos - s.blockStart >= kDynMaxBlockBytes) {
       DynWriteBlock(s, out, s.tokenCount, s.pos, false);
       ResetObservations(s);
     }
     const std::int32_t at = s.pos;
-    Match m = FindMatch(s, at, 0, lv);
+    Match m = FindMatch<kLazy>(s, at, 0, lv);
     if (m.length == 0) {
       AddLiteral(s, out, at);
       continue;
     }
     std::int32_t start = at;
-    while (m.length < lv.lazy && start + 1 < end) {
-      const Match next = FindMatch(s, start + 1, m.length, lv);
+    while (kLazy && m.length < lv.lazy && start + 1 < end) {
+      const Match next = FindMatch<kLazy>(s, start + 1, m.length, lv);
       if (next.length <= m.length) break;
       AddLiteral(s, out, start);
       ++start;
       m = next;
     }
     AddMatch(s, out, start, m);
+    if (m.length > lv.insertLimit) s.nextInsert = s.pos;
+  }
+}
+
+void Parse(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLevel& lv) {
+  if (lv.lazy != 0) {
+    ParseWith<true>(s, out, end, lv);
+  } else {
+    ParseWith<false>(s, out, end, lv);
   }
 }
 
@@ -231,6 +262,7 @@ void Slide(DynDeflateState& s) {
   s.blockStart -= keep;
   s.newStartByte -= keep;
   for (std::int32_t& h : s.head) h = h >= keep ? h - keep : -1;
+  for (std::int32_t& h : s.head3) h = h >= keep ? h - keep : -1;
   for (std::int32_t& p : s.prev) p = p >= keep ? p - keep : -1;
 }
 
@@ -288,6 +320,7 @@ CodecWord DynDeflateCreate(CodecWord tableWord, CodecWord, CodecWord, CodecWord)
   ResetObservations(*s);
   BuildSymbols(*table, s->symbols);
   for (std::int32_t& h : s->head) h = -1;
+  for (std::int32_t& h : s->head3) h = -1;
   for (std::int32_t& p : s->prev) p = -1;
   return Word(s);
 }

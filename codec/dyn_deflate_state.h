@@ -25,6 +25,10 @@ inline constexpr std::int32_t kDynBufferSize = 1 << 18;
 inline constexpr std::int32_t kDynBufferSlack = 16;  // the 8-byte compares may read past the end
 inline constexpr std::int32_t kDynTokenCapacity = kDynMaxBlockBytes + 4 * kDynMaxMatch;
 inline constexpr int kDynHashBits = 15;
+inline constexpr int kDynHash3Bits = 14;
+// A match of 3 bytes pays only when its distance is short; beyond this it costs more bits
+// than the three literals.
+inline constexpr std::int32_t kDynMaxDistance3 = 4096;
 inline constexpr int kDynObservationKinds = 20;
 inline constexpr std::int32_t kDynFirstBuffer = 32768;  // output buffer of a call, doubled
 
@@ -111,6 +115,7 @@ struct DynDeflateState {
   std::int32_t newStartByte;
   DynSymbols symbols;
   std::int32_t head[1 << kDynHashBits];
+  std::int32_t head3[1 << kDynHash3Bits];  // latest position of each 3-byte hash
   std::int32_t prev[kDynWindow];
 };
 
