@@ -11,9 +11,11 @@
 # decide. hyperfine measures time; one more run of each command under /usr/bin/time -v gives
 # the peak resident set size and the archive's size. Results are printed as Markdown tables,
 # ready for docs/benchmarks.md. BUILD_DIR defaults to build/default (needs bin/zipengine).
+# zipengine runs twice: with its default dynamic-Huffman encoder and with --fixed-huffman.
 # Environment: RUNS (default 5; level 9 on the corpus always runs RUNS_SLOW, default 2),
 # SKIP_MEMORY=1 skips the 1.5 GiB check, LEVELS (default "1 6 9"), SETS (default "corpus tree";
-# a blank runs only the memory check).
+# a blank runs only the memory check), TOOLS (a regular expression over the row names, default
+# all).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/default}
@@ -49,6 +51,7 @@ PY
 # name|command; SRC, OUT, L (level) and X (7-Zip's -mx for the level) are placeholders.
 tools=(
   "zipengine|'$zipengine' create -q OUT -L L -r SRC"
+  "zipengine fixed|'$zipengine' create -q --fixed-huffman OUT -L L -r SRC"
   "zip|zip -q -L -r OUT SRC"
   "7z|7z a -tzip -mxX -mmt1 -bso0 -bsp0 OUT SRC"
   "python zipfile|python3 '$work/pyzip.py' OUT L SRC"
@@ -86,6 +89,7 @@ for set in $sets; do
     names=()
     commands=()
     for t in "${tools[@]}"; do
+      [[ ${t%%|*} =~ ^(${TOOLS:-.*})$ ]] || continue
       names+=("${t%%|*}")
       commands+=("$(fill "${t#*|}" "$level")")
       args+=(-n "${t%%|*}" "${commands[-1]}")

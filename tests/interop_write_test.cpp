@@ -107,12 +107,15 @@ std::map<std::string, Bytes> Tree(const fs::path& folder) {
   return out;
 }
 
+// The parameter is the level, plus 10 for the dynamic-Huffman encoder.
 class WriteInterop : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
     fixture.Queue(engine);
     archive = fixture.dir / "out.zip";
-    ASSERT_TRUE(engine.CompressArchive(Variant(archive), "archive comment \xC3\xBC", GetParam()))
+    engine.SetDynamicHuffman(GetParam() >= 10);
+    ASSERT_TRUE(
+        engine.CompressArchive(Variant(archive), "archive comment \xC3\xBC", GetParam() % 10))
         << engine.LastError();
   }
   Fixture fixture;
@@ -203,6 +206,10 @@ TEST_P(WriteInterop, EngineReadsBackNamesSizesCrcsTimesAndAttributes) {
 
 INSTANTIATE_TEST_SUITE_P(Levels, WriteInterop, ::testing::Range(0, 10),
                          [](const auto& info) { return "Level" + std::to_string(info.param); });
+INSTANTIATE_TEST_SUITE_P(DynamicHuffmanLevels, WriteInterop, ::testing::Range(11, 20),
+                         [](const auto& info) {
+                           return "Level" + std::to_string(info.param - 10);
+                         });
 
 // Python's zipfile reads every field of every record as the writer laid it down.
 TEST(WriteInteropRecords, PythonSeesTheFieldsThatWereWritten) {

@@ -83,6 +83,32 @@ TEST_F(ZipengineCreate, FoldersFilesLevelCommentAndUtf8Mode) {
   EXPECT_EQ(Names("stored.zip"), (std::vector<std::string>{"src\\sub\\", "single.txt"}));
 }
 
+// Dynamic Huffman codes by default; --fixed-huffman writes the engine's default data. The
+// entry data is compared with what the engine writes for the same bytes either way.
+TEST_F(ZipengineCreate, DynamicCodesByDefaultAndFixedOnRequest) {
+  const Bytes text = ReadWholeFile(m_dir / "src/text.txt").value();
+  for (const int level : {1, 6, 9}) {
+    SCOPED_TRACE(level);
+    const std::string l = " -L " + std::to_string(level);
+    ASSERT_EQ(Zipengine("create -q dyn.zip" + l + " src/text.txt").status, 0);
+    ASSERT_EQ(Zipengine("create -q fixed.zip --fixed-huffman" + l + " src/text.txt").status, 0);
+    const auto dyn = ReadZipLayout(ReadWholeFile(m_dir / "dyn.zip").value());
+    const auto fixed = ReadZipLayout(ReadWholeFile(m_dir / "fixed.zip").value());
+    ASSERT_TRUE(dyn && fixed);
+    for (const bool dynamic : {false, true}) {
+      zip::cZipEngine z;
+      z.SetDynamicHuffman(dynamic);
+      ASSERT_TRUE(z.AddFile(zip::Variant(text), "src\\text.txt"));
+      Bytes memory;
+      ASSERT_TRUE(z.CompressArchive(zip::Variant::Ref(memory), {}, level));
+      const auto expected = ReadZipLayout(memory);
+      ASSERT_TRUE(expected);
+      EXPECT_TRUE((dynamic ? dyn : fixed)->entries.at(0).data == expected->entries.at(0).data);
+    }
+    EXPECT_LT(dyn->entries.at(0).data.size(), fixed->entries.at(0).data.size());
+  }
+}
+
 TEST_F(ZipengineCreate, UsageErrorsExitWithOne) {
   for (const char* args :
        {"create", "create out.zip", "create out.zip -L 10 src", "create out.zip -L",

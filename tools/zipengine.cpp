@@ -49,6 +49,9 @@ constexpr char kUsageBody[] =
     "             folder's own entry)\n"
     "    -e       create: keep empty folders as folder entries (with -r)\n"
     "    -L LEVEL create: compression level 0 (store) to 9, default 6\n"
+    "    --fixed-huffman\n"
+    "             create: Deflate with the fixed Huffman codes only (larger archives,\n"
+    "             the engine's default encoder); without it blocks use dynamic codes\n"
     "    -u MODE  create: UTF-8 names: auto (only names the OEM code page cannot\n"
     "             hold), always, never; default auto\n"
     "    -c TEXT  create: the archive comment\n"
@@ -99,7 +102,9 @@ const std::vector<Command>& Commands() {
       {"test", "ARCHIVE [-q]", "check every entry", RunTest},
       {"extract", "ARCHIVE [-d DIR] [-q] [PATTERN...]", "extract entries", RunExtract},
       {"cat", "ARCHIVE NAME", "write one entry to standard output", RunCat},
-      {"create", "ARCHIVE [-r] [-L LEVEL] [-e] [-u auto|always|never] [-c COMMENT] [-q] SOURCE...",
+      {"create",
+       "ARCHIVE [-r] [-L LEVEL] [--fixed-huffman] [-e] [-u auto|always|never] [-c COMMENT] [-q] "
+       "SOURCE...",
        "create an archive", RunCreate},
   };
   return table;

@@ -288,6 +288,7 @@ int RunCreate(const Args& args) {
   std::string archive, comment;
   bool recursive = false, emptyFolders = false, quiet = false, optionsDone = false;
   bool storeLinks = false;
+  bool fixedHuffman = false;  // --fixed-huffman: the engine's default fixed-code encoder
   std::int32_t level = 6, useUtf8 = -2;
   std::vector<std::string> sources;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -309,6 +310,8 @@ int RunCreate(const Args& args) {
         return UsageError("create: -L needs a level from 0 to 9");
       }
       level = (*v)[0] - '0';
+    } else if (!optionsDone && a == "--fixed-huffman") {
+      fixedHuffman = true;
     } else if (!optionsDone && a == "-u") {
       const std::string* v = value();
       if (v != nullptr && *v == "auto") {
@@ -337,6 +340,7 @@ int RunCreate(const Args& args) {
 
   zip::cZipEngine engine;
   engine.SetStoreLinks(storeLinks);
+  engine.SetDynamicHuffman(!fixedHuffman);
   QueuePrinter queueErrors(engine);
   engine.SetEvents(&queueErrors);
   bool unsafe = false;

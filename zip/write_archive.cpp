@@ -17,6 +17,7 @@
 // end record and other tools would read it as the whole archive.
 #include "zip/write_archive.h"
 
+#include "codec/dyn_deflate.h"
 #include "zip/extract.h"
 #include "zip/names.h"
 #include "zip/write_records.h"
@@ -43,7 +44,7 @@ void WriteJob::ReleaseCodec() {
     block.pOutput = nullptr;
   }
   if (encoder != 0) {
-    uCodec.pfnDeflateDestroy(encoder, 0, 0, 0);
+    pfnDeflateDestroy(encoder, 0, 0, 0);
     encoder = 0;
   }
 }
@@ -64,6 +65,11 @@ bool cZipEngine::CompressArchive(Variant ArchiveFile, const std::string& Comment
   return pvRunOperation("CompressArchive", [&](bool& result) {
     m_lCurrentFile = -1;
     WriteJob job(m_uCodec);
+    if (m_bDynamicHuffman) {
+      job.pfnDeflateCreate = codec::DynDeflateCreate;
+      job.pfnDeflate = codec::DynDeflate;
+      job.pfnDeflateDestroy = codec::DynDeflateDestroy;
+    }
     job.archiveLevel = Level;
     job.useUtf8 = UseUtf8;
     job.output = pvVfsCreate(ArchiveFile);

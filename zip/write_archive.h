@@ -19,7 +19,11 @@ inline constexpr std::size_t kDirectoryFlush = 65536;
 // the whole call; the source handle, the encoder handle and the entry's encoded name for one
 // entry. The destructor releases what an early stop left behind.
 struct WriteJob {
-  explicit WriteJob(const codec::CodecEntryTable& codec) : uCodec(codec) {}
+  explicit WriteJob(const codec::CodecEntryTable& codec)
+      : uCodec(codec),
+        pfnDeflateCreate(codec.pfnDeflateCreate),
+        pfnDeflate(codec.pfnDeflate),
+        pfnDeflateDestroy(codec.pfnDeflateDestroy) {}
   WriteJob(const WriteJob&) = delete;
   WriteJob& operator=(const WriteJob&) = delete;
   ~WriteJob() { ReleaseCodec(); }
@@ -33,6 +37,12 @@ struct WriteJob {
   void AbandonOutput() noexcept;
 
   const codec::CodecEntryTable& uCodec;
+  // The encoder's routines: the codec table's fixed-Huffman encoder, or the dynamic-Huffman
+  // encoder (codec/dyn_deflate.h) when the engine's DynamicHuffman property is on. Both take
+  // the entry table, the same CodecBlock and the level as their fourth argument.
+  codec::CodecRoutine pfnDeflateCreate;
+  codec::CodecRoutine pfnDeflate;
+  codec::CodecRoutine pfnDeflateDestroy;
   std::int32_t archiveLevel = 6;  // the level of entries queued with −1
   std::int32_t useUtf8 = -2;
   VfsHandle output;

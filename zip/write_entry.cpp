@@ -34,7 +34,7 @@ void CheckZip64(const WriteJob& job, std::int32_t index) {
 }  // namespace
 
 void cZipEngine::pvDeflateEntryData(std::int32_t i, EntryInfo& e, WriteJob& job) {
-  job.encoder = m_uCodec.pfnDeflateCreate(codec::Word(&m_uCodec), 0, 0, 0);
+  job.encoder = job.pfnDeflateCreate(codec::Word(&m_uCodec), 0, 0, 0);
   if (job.encoder == 0) pvRaise({}, kMsgCannotInitDeflate);
   codec::ApplyDeflateLevel(job.block, job.level);
   job.deflated = true;
@@ -46,8 +46,8 @@ void cZipEngine::pvDeflateEntryData(std::int32_t i, EntryInfo& e, WriteJob& job)
     job.block.lInputSize = count;
     const std::int32_t next = pvVfsRead(job.source, job.readBuffer.data(), kWriteChunk);
     job.block.bFinal = next == 0 ? 1 : 0;
-    if (m_uCodec.pfnDeflate(job.encoder, codec::Word(&job.block), codec::Word(&job.crc),
-                            job.level) == 0 ||
+    if (job.pfnDeflate(job.encoder, codec::Word(&job.block), codec::Word(&job.crc), job.level) ==
+            0 ||
         job.block.pOutput == nullptr) {
       pvRaise({}, kMsgErrorCompressing);
     }
@@ -61,7 +61,7 @@ void cZipEngine::pvDeflateEntryData(std::int32_t i, EntryInfo& e, WriteJob& job)
     count = next;
   } while (count > 0);
 
-  m_uCodec.pfnDeflateDestroy(job.encoder, 0, 0, 0);
+  job.pfnDeflateDestroy(job.encoder, 0, 0, 0);
   job.encoder = 0;
   job.method = rec::kMethodDeflate;
   job.versionNeeded = 20;

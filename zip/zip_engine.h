@@ -130,6 +130,13 @@ class cZipEngine {
   // with Variant::Ref so that it can be filled). True when the whole archive was written.
   bool CompressArchive(Variant ArchiveFile, const std::string& Comment = {}, std::int32_t Level = 6,
                        std::int32_t UseUtf8 = -2);
+  // Whether CompressArchive writes Deflate entries with the dynamic-Huffman encoder, which
+  // picks stored, fixed or dynamic codes per block and ends blocks where the data changes,
+  // instead of the fixed-Huffman encoder of the codec table. Off by default, so archives
+  // keep their exact bytes unless a caller asks for smaller ones. The level keeps its
+  // meaning (1 fastest … 9 smallest; 0 stores) and the stored fallback is the same.
+  bool DynamicHuffman() const noexcept { return m_bDynamicHuffman; }
+  void SetDynamicHuffman(bool Enabled) noexcept { m_bDynamicHuffman = Enabled; }
   // Queues the files of a folder that match a mask ("folder\mask"), optionally
   // recursively. True when at least one entry was queued.
   bool AddFromFolder(const std::string& sFolderAndMask, bool Recursive = false,
@@ -267,6 +274,7 @@ class cZipEngine {
   cZipEngineEvents* m_oEvents = nullptr;  // the registered event sink
   bool m_bRestoreMetadata = false;        // RestoreMetadata
   bool m_bStoreLinks = false;             // StoreLinks
+  bool m_bDynamicHuffman = false;         // DynamicHuffman: the encoder CompressArchive uses
 };
 
 template <class Body>

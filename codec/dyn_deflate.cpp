@@ -1,0 +1,393 @@
+// The dynamic-Huffman encoder's entry points, match finder and parser.
+//
+// Match finder: hash chains over 4-byte prefixes (a head per hash, and per window position the
+// previous position with the same hash), as zlib keeps them. Positions are offsets into the
+// sliding input buffer; the buffer slides by multiples of the window size, so a position's
+// chain slot (position mod 32,768) stays the same and sliding only subtracts the offset from
+// the heads and links. A chain is walked up to the level's depth, and stops early at a match
+// of the level's "nice" length; a link that does not lead to an older position within the
+// window ends the walk.
+//
+// Parsing: levels 1–3 take the longest match found at each position (greedy); levels 4–9
+// look one position ahead and prefer a literal followed by a longer match (lazy), with deeper
+// chains at the higher levels.
+//
+// Block boundaries: every 512 tokens the distribution of a few coarse symbol classes in the
+// newest stretch is compared with the block's so far; a marked change closes the block before
+// the stretch, so each block gets codes fitted to its own data.
+#include "codec/dyn_deflate.h"
+
+#include <bit>
+#include <cstring>
+#include <new>
+
+#include "codec/crc32.h"
+#include "codec/dyn_deflate_state.h"
+
+namespace lum::codec {
+
+namespace {
+
+struct DynLevel {
+  std::int32_t chain;        // most chain links followed per search
+  std::int32_t nice;         // a match this long ends the search
+  std::int32_t lazy;         // matches shorter than this are checked against the next position;
+                             // 0 = greedy
+  std::int32_t good;         // with a match this long in hand, the lazy search walks a quarter
+  std::int32_t insertLimit;  // positions inside a longer match are not entered in the chains
+};
+
+constexpr DynLevel kDynLevels[9] = {
+    {2, 16, 0, 0, 8},       {4, 24, 0, 0, 16},       {8, 32, 0, 0, 258},
+    {12, 40, 8, 8, 258},    {24, 64, 16, 12, 258},   {40, 128, 24, 12, 258},
+    {64, 144, 64, 16, 258}, {96, 160, 128, 24, 258}, {160, 192, 258, 32, 258},
+};
+
+constexpr std::int32_t kObservationStretch = 512;
+constexpr std::int32_t kMinBlockObservations = 4096;
+
+std::uint32_t Load32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+std::uint64_t Load64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+std::uint32_t Hash(const std::uint8_t* p) {
+  return (Load32(p) * 0x9E3779B1u) >> (32 - kDynHashBits);
+}
+
+// Number of equal bytes at a and b, up to limit.
+std::int32_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, std::int32_t start,
+                         std::int32_t limit) {
+  std::int32_t n = start;
+  while (n + 8 <= limit) {
+    const std::uint64_t x = Load64(a + n) ^ Load64(b + n);
+    if (x != 0) return n + (std::countr_zero(x) >> 3);
+    n += 8;
+  }
+  while (n < limit && a[n] == b[n]) ++n;
+  return n;
+}
+
+std::uint32_t Hash3(const std::uint8_t* p) {
+  return ((Load32(p) & 0xFFFFFFu) * 0x9E3779B1u) >> (32 - kDynHash3Bits);
+}
+
+// Enters position p into the chains (and, for lazy levels, the 3-byte table).
+template <bool kLazy>
+void Insert(DynDeflateState& s, std::int32_t p) {
+  if constexpr (kLazy) s.head3[Hash3(s.buffer + p)] = p;
+  const std::uint32_t h = Hash(s.buffer + p);
+  s.prev[p & (kDynWindow - 1)] = s.head[h];
+  s.head[h] = p;
+}
+
+// Enters every position before `upTo` that has 4 known bytes into the chains.
+template <bool kLazy>
+void InsertUpTo(DynDeflateState& s, std::int32_t upTo) {
+  std::int32_t last = s.avail - kDynMinMatch + 1;
+  if (last > upTo) last = upTo;
+  for (std::int32_t p = s.nextInsert; p < last; ++p) Insert<kLazy>(s, p);
+  if (s.nextInsert < upTo) s.nextInsert = upTo;
+}
+
+struct Match {
+  std::int32_t length;
+  std::int32_t distance;
+};
+
+// The longest match at `pos` longer than `better` (0 when none), entering pos into its chain.
+template <bool kLazy>
+Match FindMatch(DynDeflateState& s, std::int32_t pos, std::int32_t better, const DynLevel& lv) {
+  InsertUpTo<kLazy>(s, pos);
+  Match m{0, 0};
+  std::int32_t maxLength = s.avail - pos;
+  if (maxLength < kDynMinMatch) return m;
+  if (maxLength > kDynMaxMatch) maxLength = kDynMaxMatch;
+  const std::uint8_t* here = s.buffer + pos;
+  const std::uint32_t h = Hash(here);
+  std::int32_t cand = s.head[h];
+  s.prev[pos & (kDynWindow - 1)] = cand;
+  s.head[h] = pos;
+  s.nextInsert = pos + 1;
+  std::int32_t cand3 = -1;
+  if constexpr (kLazy) {
+    const std::uint32_t h3 = Hash3(here);
+    cand3 = s.head3[h3];
+    s.head3[h3] = pos;
+  }
+
+  std::int32_t best = better < kDynMinMatch - 1 ? kDynMinMatch - 1 : better;
+  if (best >= maxLength) return m;
+  std::int32_t chain = lv.chain;
+  if (lv.good != 0 && better >= lv.good) chain >>= 2;
+  const std::int32_t oldest = pos - kDynWindow;
+  const std::uint32_t first4 = Load32(here);
+  while (cand >= 0 && cand >= oldest && chain-- > 0) {
+    const std::uint8_t* there = s.buffer + cand;
+    if (there[best] == here[best] && Load32(there) == first4) {
+      const std::int32_t len = MatchLength(there, here, 4, maxLength);
+      if (len > best) {
+        best = len;
+        m = {len, pos - cand};
+        if (len >= lv.nice || len >= maxLength) break;
+      }
+    }
+    const std::int32_t older = s.prev[cand & (kDynWindow - 1)];
+    if (older >= cand) break;
+    cand = older;
+  }
+  // No match of 4: the latest position with the same first 3 bytes, when near enough.
+  if (kLazy && best < kDynMinMatch && better < 3 && cand3 >= 0 && pos - cand3 <= kDynMaxDistance3) {
+    const std::uint8_t* there = s.buffer + cand3;
+    if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) m = {3, pos - cand3};
+  }
+  return m;
+}
+
+int ObservationKind(std::uint32_t token) {
+  if (token < 0x10000) return static_cast<int>(token >> 4);
+  const std::uint32_t length = token >> 16;
+  const std::uint32_t distance = token & 0xFFFF;
+  return 16 + (length >= 9 ? 2 : 0) + (distance >= 512 ? 1 : 0);
+}
+
+// Whether the newest stretch of observations differs enough from the block's to start a new
+// block before it: the L1 distance of the two distributions against a threshold that grows a
+// little with the block's length (a long block has more to lose from a new header... and less
+// to gain from codes fitted to a short stretch).
+bool StretchDiffers(const DynDeflateState& s) {
+  std::uint64_t delta = 0;
+  const std::uint64_t nb = s.blockObsCount;
+  const std::uint64_t nn = s.newObsCount;
+  for (int i = 0; i < kDynObservationKinds; ++i) {
+    const std::uint64_t a = s.newObs[i] * nb;
+    const std::uint64_t b = s.blockObs[i] * nn;
+    delta += a > b ? a - b : b - a;
+  }
+  // delta / (nb × nn) is the L1 distance, 0 to 2.
+  return delta * 1024 > nb * nn * 400;
+}
+
+void ResetObservations(DynDeflateState& s) {
+  std::memset(s.blockObs, 0, sizeof s.blockObs);
+  std::memset(s.newObs, 0, sizeof s.newObs);
+  s.blockObsCount = 0;
+  s.newObsCount = 0;
+  s.newStartToken = s.tokenCount;
+  s.newStartByte = s.pos;
+}
+
+// Records one token, then decides at the end of each stretch whether the block ends.
+void AddToken(DynDeflateState& s, DynBitOut& out, std::uint32_t token) {
+  s.tokens[s.tokenCount++] = token;
+  ++s.newObs[ObservationKind(token)];
+  if (++s.newObsCount < kObservationStretch) return;
+  if (s.blockObsCount >= kMinBlockObservations && StretchDiffers(s)) {
+    DynWriteBlock(s, out, s.newStartToken, s.newStartByte, false);
+    std::memcpy(s.blockObs, s.newObs, sizeof s.blockObs);
+    s.blockObsCount = s.newObsCount;
+  } else {
+    for (int i = 0; i < kDynObservationKinds; ++i) s.blockObs[i] += s.newObs[i];
+    s.blockObsCount += s.newObsCount;
+  }
+  std::memset(s.newObs, 0, sizeof s.newObs);
+  s.newObsCount = 0;
+  s.newStartToken = s.tokenCount;
+  s.newStartByte = s.pos;
+}
+
+void AddLiteral(DynDeflateState& s, DynBitOut& out, std::int32_t at) {
+  s.pos = at + 1;
+  AddToken(s, out, DynLiteral(s.buffer[at]));
+}
+
+void AddMatch(DynDeflateState& s, DynBitOut& out, std::int32_t at, const Match& m) {
+  s.pos = at + m.length;
+  AddToken(s, out, DynMatch(m.length, m.distance));
+}
+
+// Parses from s.pos up to `end` (a match may run past it, up to s.avail).
+template <bool kLazy>
+void ParseWith(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLevel& lv) {
+  while (s.pos < end) {
+    if (s.pos - s.blockStart >= kDynMaxBlockBytes) {
+      DynWriteBlock(s, out, s.tokenCount, s.pos, false);
+      ResetObservations(s);
+    }
+    const std::int32_t at = s.pos;
+    Match m = FindMatch<kLazy>(s, at, 0, lv);
+    if (m.length == 0) {
+      AddLiteral(s, out, at);
+      continue;
+    }
+    std::int32_t start = at;
+    while (kLazy && m.length < lv.lazy && start + 1 < end) {
+      const Match next = FindMatch<kLazy>(s, start + 1, m.length, lv);
+      if (next.length <= m.length) break;
+      AddLiteral(s, out, start);
+      ++start;
+      m = next;
+    }
+    AddMatch(s, out, start, m);
+    if (m.length > lv.insertLimit) s.nextInsert = s.pos;
+  }
+}
+
+void Parse(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLevel& lv) {
+  if (lv.lazy != 0) {
+    ParseWith<true>(s, out, end, lv);
+  } else {
+    ParseWith<false>(s, out, end, lv);
+  }
+}
+
+// Makes room in the buffer for more input: slides it down by a multiple of the window size,
+// keeping the block being gathered and 32,768 bytes of history before the parse position.
+void Slide(DynDeflateState& s) {
+  std::int32_t keep = s.pos - kDynWindow;
+  if (keep > s.blockStart) keep = s.blockStart;
+  keep &= ~(kDynWindow - 1);
+  if (keep <= 0) return;
+  std::memmove(s.buffer, s.buffer + keep, static_cast<std::size_t>(s.avail - keep));
+  s.avail -= keep;
+  s.pos -= keep;
+  s.nextInsert -= keep;
+  s.blockStart -= keep;
+  s.newStartByte -= keep;
+  for (std::int32_t& h : s.head) h = h >= keep ? h - keep : -1;
+  for (std::int32_t& h : s.head3) h = h >= keep ? h - keep : -1;
+  for (std::int32_t& p : s.prev) p = p >= keep ? p - keep : -1;
+}
+
+void BuildSymbols(const CodecEntryTable& table, DynSymbols& sym) {
+  for (int i = 0; i < kLengthCodeCount; ++i) {
+    const CodecCodeRecord& r = table.pLengthCodes[i];
+    sym.lengthExtra[i] = static_cast<std::uint8_t>(r.extraBits);
+    sym.lengthLowest[i] = static_cast<std::uint16_t>(r.lowest);
+    for (std::int32_t v = r.lowest; v <= r.highest && v <= kDynMaxMatch; ++v) {
+      sym.lengthSlot[v] = static_cast<std::uint8_t>(i);
+    }
+  }
+  // Length 258 belongs to the last code alone (RFC 1951): the records' ranges say so.
+  for (int i = 0; i < kDistanceCodeCount; ++i) {
+    const CodecCodeRecord& r = table.pDistanceCodes[i];
+    sym.distanceExtra[i] = static_cast<std::uint8_t>(r.extraBits);
+    sym.distanceLowest[i] = static_cast<std::uint16_t>(r.lowest);
+    for (std::int32_t d = r.lowest; d <= r.highest; ++d) {
+      if (d <= 256) {
+        sym.distanceSlot[d - 1] = static_cast<std::uint8_t>(i);
+      } else {
+        sym.distanceSlot[256 + ((d - 1) >> 7)] = static_cast<std::uint8_t>(i);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+CodecWord DynDeflateCreate(CodecWord tableWord, CodecWord, CodecWord, CodecWord) {
+  const auto* table = reinterpret_cast<const CodecEntryTable*>(tableWord);
+  if (table == nullptr) return 0;
+  void* state = table->pfnAlloc(sizeof(DynDeflateState));
+  void* buffer = state ? table->pfnAlloc(kDynBufferSize + kDynBufferSlack) : nullptr;
+  void* tokens = buffer ? table->pfnAlloc(sizeof(std::uint32_t) * kDynTokenCapacity) : nullptr;
+  if (tokens == nullptr) {
+    table->pfnFree(buffer);
+    table->pfnFree(state);
+    return 0;
+  }
+  auto* s = new (state) DynDeflateState;
+  s->table = table;
+  s->buffer = static_cast<std::uint8_t*>(buffer);
+  s->tokens = static_cast<std::uint32_t*>(tokens);
+  // The compares read up to 8 bytes past the data; those bytes are never used but are
+  // kept defined.
+  std::memset(s->buffer, 0, kDynBufferSize + kDynBufferSlack);
+  s->avail = 0;
+  s->pos = 0;
+  s->nextInsert = 0;
+  s->blockStart = 0;
+  s->tokenCount = 0;
+  s->bits = 0;
+  s->bitCount = 0;
+  ResetObservations(*s);
+  BuildSymbols(*table, s->symbols);
+  for (std::int32_t& h : s->head) h = -1;
+  for (std::int32_t& h : s->head3) h = -1;
+  for (std::int32_t& p : s->prev) p = -1;
+  return Word(s);
+}
+
+CodecWord DynDeflateDestroy(CodecWord handle, CodecWord, CodecWord, CodecWord) {
+  auto* s = reinterpret_cast<DynDeflateState*>(handle);
+  if (s == nullptr) return 0;
+  const CodecFreeFn release = s->table->pfnFree;
+  release(s->tokens);
+  release(s->buffer);
+  release(s);
+  return 0;
+}
+
+CodecWord DynDeflate(CodecWord handle, CodecWord blockWord, CodecWord crcWord, CodecWord level) {
+  auto* s = reinterpret_cast<DynDeflateState*>(handle);
+  auto* block = reinterpret_cast<CodecBlock*>(blockWord);
+  if (s == nullptr || block == nullptr) return 0;
+  block->pOutput = nullptr;
+  block->lOutputSize = 0;
+  std::int32_t remaining = block->lInputSize;
+  if (remaining < 0 || (remaining > 0 && block->pInput == nullptr)) return 0;
+
+  const CodecEntryTable& table = *s->table;
+  DynBitOut out;
+  out.buffer = static_cast<std::uint8_t*>(table.pfnAlloc(kDynFirstBuffer));
+  if (out.buffer == nullptr) return 0;
+  out.capacity = kDynFirstBuffer;
+  out.realloc = table.pfnRealloc;
+  out.bits = s->bits;
+  out.count = s->bitCount;
+
+  const std::uint8_t* in = block->pInput;
+  if (crcWord != 0) {
+    Crc32UpdateFast(table.pCrc32Table, in, static_cast<std::size_t>(remaining),
+                    *reinterpret_cast<std::uint32_t*>(crcWord));
+  }
+  const DynLevel& lv = kDynLevels[level < 1 ? 0 : level > 9 ? 8 : level - 1];
+  const bool final = block->bFinal != 0;
+  for (;;) {
+    if (remaining > 0 && s->avail == kDynBufferSize) Slide(*s);
+    std::int32_t take = kDynBufferSize - s->avail;
+    if (take > remaining) take = remaining;
+    std::memcpy(s->buffer + s->avail, in, static_cast<std::size_t>(take));
+    s->avail += take;
+    in += take;
+    remaining -= take;
+    const bool last = final && remaining == 0;
+    Parse(*s, out, last ? s->avail : s->avail - kDynLookahead, lv);
+    if (remaining == 0) break;
+  }
+  if (final) {
+    DynWriteBlock(*s, out, s->tokenCount, s->pos, true);
+    ResetObservations(*s);
+    if (out.Reserve(8)) out.Align();
+  } else if (out.Reserve(8)) {
+    out.FlushBytes();
+  }
+  if (out.failed) {
+    table.pfnFree(out.buffer);
+    return 0;
+  }
+  s->bits = out.bits;
+  s->bitCount = out.count;
+  block->pOutput = out.buffer;
+  block->lOutputSize = static_cast<std::int32_t>(out.length);
+  return 1;
+}
+
+}  // namespace lum::codec

@@ -1,0 +1,222 @@
+// Writing one block of the dynamic-Huffman encoder.
+//
+// The block's symbol counts give its dynamic codes (length-limited Huffman codes for the
+// literal/length and the distance alphabets) and the exact size in bits of the three ways to
+// write it: dynamic codes with their header, the fixed codes of RFC 1951 section 3.2.6, or
+// stored blocks of at most 65,535 bytes each. The smallest one is written.
+//
+// The dynamic header sends the code lengths run-length coded (RFC 1951 section 3.2.7). The
+// literal/length lengths and the distance lengths are coded as two separate sequences: a run
+// never continues from one into the other, and a repeat code (16) never repeats a length of
+// the other alphabet, so decoders that check the boundary strictly accept every header.
+#include <algorithm>
+#include <cstring>
+
+#include "codec/dyn_deflate_state.h"
+#include "codec/dyn_huffman.h"
+
+namespace lum::codec {
+
+namespace {
+
+constexpr int kLitLenSymbols = 286;
+constexpr int kCodeLengthSymbols = 19;
+
+// One symbol of the code-length code and the value of its extra bits.
+struct LengthRun {
+  std::uint8_t symbol;
+  std::uint8_t extra;
+};
+
+// Appends the run-length coding of lengths[0..n) to runs (starting at runs[k]); returns the
+// new count. Zeros use 17 (3–10) and 18 (11–138); other lengths are sent once and then
+// repeated with 16 (3–6 copies of the previous length).
+int RunLengths(const std::uint8_t* lengths, int n, LengthRun* runs, int k) {
+  int i = 0;
+  while (i < n) {
+    const std::uint8_t v = lengths[i];
+    int run = 1;
+    while (i + run < n && lengths[i + run] == v) ++run;
+    i += run;
+    if (v == 0) {
+      while (run >= 11) {
+        const int r = run < 138 ? run : 138;
+        runs[k++] = {18, static_cast<std::uint8_t>(r - 11)};
+        run -= r;
+      }
+      if (run >= 3) {
+        runs[k++] = {17, static_cast<std::uint8_t>(run - 3)};
+        run = 0;
+      }
+    } else {
+      runs[k++] = {v, 0};
+      --run;
+      while (run >= 3) {
+        const int r = run < 6 ? run : 6;
+        runs[k++] = {16, static_cast<std::uint8_t>(r - 3)};
+        run -= r;
+      }
+    }
+    for (; run > 0; --run) runs[k++] = {v, 0};
+  }
+  return k;
+}
+
+std::uint8_t FixedLength(int symbol) {
+  return symbol < 144 ? 8 : symbol < 256 ? 9 : symbol < 280 ? 7 : 8;
+}
+
+// The Huffman codes a block is written with.
+struct BlockCodes {
+  std::uint8_t litLen[288];
+  std::uint16_t litCode[288];
+  std::uint8_t distLen[kDistanceCodeCount];
+  std::uint16_t distCode[kDistanceCodeCount];
+};
+
+void WriteTokens(DynDeflateState& s, DynBitOut& out, const BlockCodes& c, std::int32_t end) {
+  const DynSymbols& sym = s.symbols;
+  for (std::int32_t i = 0; i < end; ++i) {
+    const std::uint32_t t = s.tokens[i];
+    if (t < 0x10000) {
+      out.Put(c.litCode[t], c.litLen[t]);
+      continue;
+    }
+    const std::int32_t length = static_cast<std::int32_t>(t >> 16);
+    const std::int32_t distance = static_cast<std::int32_t>(t & 0xFFFF);
+    const int ls = sym.lengthSlot[length];
+    out.Put(c.litCode[257 + ls], c.litLen[257 + ls]);
+    out.Put(static_cast<std::uint32_t>(length - sym.lengthLowest[ls]), sym.lengthExtra[ls]);
+    const int ds = sym.Distance(distance);
+    out.Put(c.distCode[ds], c.distLen[ds]);
+    out.Put(static_cast<std::uint32_t>(distance - sym.distanceLowest[ds]), sym.distanceExtra[ds]);
+  }
+  out.Put(c.litCode[256], c.litLen[256]);
+}
+
+void WriteStored(DynBitOut& out, const std::uint8_t* data, std::int32_t size, bool final) {
+  do {
+    const std::int32_t piece = size < 65535 ? size : 65535;
+    size -= piece;
+    out.Put(final && size == 0 ? 1u : 0u, 3);
+    out.Align();
+    out.Put(static_cast<std::uint32_t>(piece), 16);
+    out.Put(static_cast<std::uint32_t>(~piece & 0xFFFF), 16);
+    out.FlushBytes();
+    std::memcpy(out.buffer + out.length, data, static_cast<std::size_t>(piece));
+    out.length += static_cast<std::size_t>(piece);
+    data += piece;
+  } while (size > 0);
+}
+
+}  // namespace
+
+bool DynBitOut::Reserve(std::size_t bytes) {
+  const std::size_t need = length + bytes + 16;
+  if (need <= capacity) return true;
+  std::size_t grown = capacity;
+  while (grown < need) grown *= 2;
+  void* moved = realloc(buffer, grown);
+  if (moved == nullptr) {
+    failed = true;
+    return false;
+  }
+  buffer = static_cast<std::uint8_t*>(moved);
+  capacity = grown;
+  return true;
+}
+
+void DynWriteBlock(DynDeflateState& s, DynBitOut& out, std::int32_t tokenEnd, std::int32_t byteEnd,
+                   bool final) {
+  const DynSymbols& sym = s.symbols;
+  std::uint32_t litFreq[288] = {};
+  std::uint32_t distFreq[kDistanceCodeCount] = {};
+  std::uint64_t extraBits = 0;
+  for (std::int32_t i = 0; i < tokenEnd; ++i) {
+    const std::uint32_t t = s.tokens[i];
+    if (t < 0x10000) {
+      ++litFreq[t];
+      continue;
+    }
+    const int ls = sym.lengthSlot[t >> 16];
+    const int ds = sym.Distance(static_cast<std::int32_t>(t & 0xFFFF));
+    ++litFreq[257 + ls];
+    ++distFreq[ds];
+    extraBits += sym.lengthExtra[ls] + sym.distanceExtra[ds];
+  }
+  litFreq[256] = 1;
+
+  BlockCodes c;
+  BuildCodeLengths(litFreq, kLitLenSymbols, 15, c.litLen);
+  BuildCodeLengths(distFreq, kDistanceCodeCount, 15, c.distLen);
+  int hlit = kLitLenSymbols;
+  while (hlit > 257 && c.litLen[hlit - 1] == 0) --hlit;
+  int hdist = kDistanceCodeCount;
+  while (hdist > 1 && c.distLen[hdist - 1] == 0) --hdist;
+  LengthRun runs[kLitLenSymbols + kDistanceCodeCount];
+  const int runCount = RunLengths(c.distLen, hdist, runs, RunLengths(c.litLen, hlit, runs, 0));
+  std::uint32_t clFreq[kCodeLengthSymbols] = {};
+  for (int i = 0; i < runCount; ++i) ++clFreq[runs[i].symbol];
+  std::uint8_t clLen[kCodeLengthSymbols];
+  BuildCodeLengths(clFreq, kCodeLengthSymbols, 7, clLen);
+  const std::uint8_t* order = s.table->pCodeLengthOrder;
+  int hclen = kCodeLengthSymbols;
+  while (hclen > 4 && clLen[order[hclen - 1]] == 0) --hclen;
+
+  std::uint64_t dynamicBits = 3 + 5 + 5 + 4 + 3 * static_cast<std::uint64_t>(hclen) +
+                              2 * clFreq[16] + 3 * clFreq[17] + 7 * clFreq[18] + extraBits;
+  std::uint64_t fixedBits = 3 + extraBits;
+  for (int i = 0; i < kCodeLengthSymbols; ++i) dynamicBits += std::uint64_t{clFreq[i]} * clLen[i];
+  for (int i = 0; i < kLitLenSymbols; ++i) {
+    dynamicBits += std::uint64_t{litFreq[i]} * c.litLen[i];
+    fixedBits += std::uint64_t{litFreq[i]} * FixedLength(i);
+  }
+  for (int i = 0; i < kDistanceCodeCount; ++i) {
+    dynamicBits += std::uint64_t{distFreq[i]} * c.distLen[i];
+    fixedBits += std::uint64_t{distFreq[i]} * 5;
+  }
+  const std::int32_t bytes = byteEnd - s.blockStart;
+  const std::uint64_t pieces = bytes == 0 ? 1 : (static_cast<std::uint64_t>(bytes) + 65534) / 65535;
+  const std::uint64_t storedBits = pieces * 35 +
+                                   static_cast<std::uint64_t>((8 - (out.count + 3) % 8) % 8) +
+                                   (pieces - 1) * 5 + 8 * static_cast<std::uint64_t>(bytes);
+
+  const std::uint64_t best = std::min(storedBits, std::min(fixedBits, dynamicBits));
+  if (out.Reserve(best / 8 + 16)) {
+    const std::uint32_t last = final ? 1u : 0u;
+    if (best == storedBits && best < fixedBits && best < dynamicBits) {
+      WriteStored(out, s.buffer + s.blockStart, bytes, final);
+    } else if (fixedBits <= dynamicBits) {
+      for (int i = 0; i < 288; ++i) c.litLen[i] = FixedLength(i);
+      for (int i = 0; i < kDistanceCodeCount; ++i) c.distLen[i] = 5;
+      BuildCanonicalCodes(c.litLen, 288, c.litCode);
+      BuildCanonicalCodes(c.distLen, kDistanceCodeCount, c.distCode);
+      out.Put(last | 2u, 3);
+      WriteTokens(s, out, c, tokenEnd);
+    } else {
+      BuildCanonicalCodes(c.litLen, kLitLenSymbols, c.litCode);
+      BuildCanonicalCodes(c.distLen, kDistanceCodeCount, c.distCode);
+      std::uint16_t clCode[kCodeLengthSymbols];
+      BuildCanonicalCodes(clLen, kCodeLengthSymbols, clCode);
+      out.Put(last | 4u, 3);
+      out.Put(static_cast<std::uint32_t>(hlit - 257), 5);
+      out.Put(static_cast<std::uint32_t>(hdist - 1), 5);
+      out.Put(static_cast<std::uint32_t>(hclen - 4), 4);
+      for (int i = 0; i < hclen; ++i) out.Put(clLen[order[i]], 3);
+      static constexpr std::uint8_t kRunExtraBits[3] = {2, 3, 7};
+      for (int i = 0; i < runCount; ++i) {
+        const int symbol = runs[i].symbol;
+        out.Put(clCode[symbol], clLen[symbol]);
+        if (symbol >= 16) out.Put(runs[i].extra, kRunExtraBits[symbol - 16]);
+      }
+      WriteTokens(s, out, c, tokenEnd);
+    }
+  }
+
+  std::memmove(s.tokens, s.tokens + tokenEnd,
+               static_cast<std::size_t>(s.tokenCount - tokenEnd) * sizeof(std::uint32_t));
+  s.tokenCount -= tokenEnd;
+  s.blockStart = byteEnd;
+}
+
+}  // namespace lum::codec
