@@ -50,10 +50,10 @@ kernel_runs_i386() {
   if unshare --user --map-root-user --mount true 2>/dev/null; then
     unshare --user --map-root-user --mount sh -c '
       mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null &&
-        [ ! -e /proc/sys/fs/binfmt_misc/'"$registration"' ] || exit 2
+        [ ! -e /proc/sys/fs/binfmt_misc/'"$registration"' ] || exit 97
       exec "$1" --version' sh "$probe" >/dev/null 2>&1 && return 0
-    # Status 2: this kernel shares one binfmt_misc between namespaces; probe directly below.
-    [[ $? -eq 2 ]] || return 1
+    # Status 97: this kernel shares one binfmt_misc between namespaces; probe directly below.
+    [[ $? -eq 97 ]] || return 1
   fi
   "$probe" --version >/dev/null 2>&1
 }
