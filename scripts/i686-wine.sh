@@ -21,6 +21,7 @@
 #                               emulates wine's first process only: the kernel prefers its own
 #                               ELF loader over binfmt_misc for the processes that one starts)
 #   LUM_QEMU_CACHE              where the fetched emulator is kept (default /var/cache/lumetra-qemu)
+# Under qemu the program sees LUM_TEST_EMULATED=1 (tests/support/emulation.h).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 cache=${LUM_QEMU_CACHE:-/var/cache/lumetra-qemu}
@@ -49,10 +50,10 @@ kernel_runs_i386() {
   if unshare --user --map-root-user --mount true 2>/dev/null; then
     unshare --user --map-root-user --mount sh -c '
       mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null &&
-        [ ! -e /proc/sys/fs/binfmt_misc/'"$registration"' ] || exit 2
+        [ ! -e /proc/sys/fs/binfmt_misc/'"$registration"' ] || exit 97
       exec "$1" --version' sh "$probe" >/dev/null 2>&1 && return 0
-    # Status 2: this kernel shares one binfmt_misc between namespaces; probe directly below.
-    [[ $? -eq 2 ]] || return 1
+    # Status 97: this kernel shares one binfmt_misc between namespaces; probe directly below.
+    [[ $? -eq 97 ]] || return 1
   fi
   "$probe" --version >/dev/null 2>&1
 }
@@ -153,6 +154,8 @@ if [[ ${1:-} == --in-namespace ]]; then
     loader32="$qemu $loader32"
   fi
   export LUM_WINE32_LOADER=$loader32
+  # Tests whose run time is sheer volume take smaller inputs under emulation (tests/support).
+  export LUM_TEST_EMULATED=1
   exec bash "$here/wine-run.sh" "$@"
 fi
 
