@@ -172,6 +172,10 @@ void UpdateRun::StageAndCommit(const std::string& folder, const std::string& sep
     commit.RemoveWorkFolders();
   };
 
+  if (!m_effects.IsPlainFile(package)) {
+    notApplied("it is not a regular file");
+    return;
+  }
   if (!m_effects.OpenArchive(package)) {
     notApplied("it cannot be opened (" + m_effects.ArchiveError() + ")");
     return;
