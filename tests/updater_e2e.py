@@ -66,6 +66,11 @@ def make_zip(entries, stored=()):
             os.remove(path)
 
 
+def windows_path(path):
+    """A POSIX path as the Windows program under wine sees it."""
+    return "Z:" + path.replace("/", "\\")
+
+
 def zip_entry(package, name):
     """The offset of the first data byte of entry `name` in the archive bytes."""
     with zipfile.ZipFile(io.BytesIO(package)) as archive:
@@ -475,6 +480,42 @@ class UpdaterRuns(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertTrue(folder.started(True))
         self.assertTrue(os.path.exists(folder.file("new.txt")))
+
+    def test_file_held_open_by_another_program(self):
+        if not windows():
+            self.skipTest("POSIX has no share modes; rename replaces an open file")
+        for hold_ms, applied in ((60000, False), (4000, True)):
+            folder = self.user_installation(make_zip({"Lumetra.dat": b"new", "new.txt": b"n"}))
+            before = folder.snapshot()
+            marker = tempfile.mktemp(prefix="lum-e2e-held-")
+            self.addCleanup(lambda m=marker: os.path.exists(m) and os.remove(m))
+            holder = subprocess.Popen(
+                ARGS.emulator.split() + [ARGS.standin, "--hold",
+                                         windows_path(folder.file("Lumetra.dat")),
+                                         str(hold_ms), windows_path(marker)],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                deadline = time.time() + 60
+                while not os.path.exists(marker) and time.time() < deadline:
+                    time.sleep(0.1)
+                self.assertTrue(os.path.exists(marker), "the holder did not open the file")
+                result = folder.run(TOKEN, timeout=180)
+            finally:
+                holder.kill()
+                holder.wait()
+            self.assertEqual(result.returncode, 0, hold_ms)
+            self.assertTrue(folder.started(True), hold_ms)
+            after = folder.snapshot()
+            if applied:
+                self.assertEqual(after["Lumetra.dat"], b"new")
+                self.assertEqual(after["new.txt"], b"n")
+            else:
+                del before["Settings.ini"], after["Settings.ini"]
+                self.assertEqual(after, before)
+                self.assertTrue(any("stayed in use" in line for line in folder.log_lines()),
+                                folder.log_lines())
+            self.assertUserDataKept(folder)
+            self.assertNoWorkLeft(folder)
 
     def test_kill_at_any_moment_then_one_more_run(self):
         if windows():
