@@ -235,6 +235,7 @@ void UpdateRun::StageAndCommit(const std::string& folder, const std::string& sep
       break;
     case StagedCommit::Outcome::kRolledBack:
       Log("rolled back: " + why + "; the installation is unchanged");
+      commit.RemoveWorkFolders();
       break;
     case StagedCommit::Outcome::kStuck:
       m_bJournalStuck = true;
