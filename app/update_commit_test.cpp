@@ -172,6 +172,8 @@ TEST(StagedCommit, PackagesThatFailVerificationChangeNothing) {
       {"full volume", [](FakeEffects& fx) { fx.freeSpace = 1000; }, "not enough free space"},
       {"cannot be opened", [](FakeEffects& fx) { fx.packageOpens = false; }, "cannot be opened"},
       {"locked file", [](FakeEffects& fx) { fx.locked.insert(kExe); }, "stayed in use"},
+      {"file over a folder", [](FakeEffects& fx) { fx.folders.insert("C:\\Lumetra\\data\\b.dat"); },
+       "data\\b.dat is a folder in the installation"},
   };
   for (const Case& c : cases) {
     FakeEffects fx = UserInstallation();
@@ -182,7 +184,12 @@ TEST(StagedCommit, PackagesThatFailVerificationChangeNothing) {
     ExpectUserDataKept(fx, c.name);
     EXPECT_TRUE(fx.LogHas(c.logged)) << c.name;
     EXPECT_TRUE(fx.Logged("start " + kExe)) << c.name;
-    EXPECT_EQ(fx.files.count("C:\\Lumetra\\~Update.journal"), 0u) << c.name;
+    for (const std::string& folder : fx.folders) {
+      EXPECT_EQ(folder.find("~Update"), std::string::npos) << c.name << ": " << folder;
+    }
+    for (const auto& [file, content] : fx.files) {
+      EXPECT_EQ(file.find("~Update"), std::string::npos) << c.name << ": " << file;
+    }
   }
 }
 

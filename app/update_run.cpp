@@ -172,6 +172,10 @@ void UpdateRun::StageAndCommit(const std::string& folder, const std::string& sep
     commit.RemoveWorkFolders();
   };
 
+  if (!m_effects.IsPlainFile(package)) {
+    notApplied("it is not a regular file");
+    return;
+  }
   if (!m_effects.OpenArchive(package)) {
     notApplied("it cannot be opened (" + m_effects.ArchiveError() + ")");
     return;
@@ -231,6 +235,7 @@ void UpdateRun::StageAndCommit(const std::string& folder, const std::string& sep
       break;
     case StagedCommit::Outcome::kRolledBack:
       Log("rolled back: " + why + "; the installation is unchanged");
+      commit.RemoveWorkFolders();
       break;
     case StagedCommit::Outcome::kStuck:
       m_bJournalStuck = true;

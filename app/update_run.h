@@ -75,6 +75,8 @@ class UpdateEffects : public InstallFiles {
 
   // Repaints the window at once.
   virtual void RepaintWindow() = 0;
+  // True for a regular file (not a pipe or device, which the archive object would wait on).
+  virtual bool IsPlainFile(const std::string& path) = 0;
   // The archive object's OpenArchive and Extract (every entry, no password).
   virtual bool OpenArchive(const std::string& archiveFile) = 0;
   virtual bool Extract(const std::string& targetFolder) = 0;

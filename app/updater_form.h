@@ -15,6 +15,7 @@
 #include "app/update_run.h"
 #include "app/updater_view.h"
 #include "platform/progress_window.h"
+#include "platform/update_fs.h"
 #include "settings/ini_file.h"
 #include "zip/zip_engine.h"
 #include "zip/zip_events.h"
@@ -70,6 +71,7 @@ class fUpdater final : public UpdateEffects,
   void StartApplication(const std::string& file) override;
   void ShowError(const std::string& text) override;
   std::vector<PackageEntry> PackageEntries() override;
+  bool IsPlainFile(const std::string& path) override { return platform::IsRegularFile(path); }
   std::string ExtractError() override;
   std::string ArchiveError() override { return ZIP ? ZIP->LastError() : std::string(); }
   void Log(const std::string& line) override;

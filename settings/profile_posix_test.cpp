@@ -3,7 +3,6 @@
 // functions rewrite the whole file in their own layout, so these run only where the
 // implementation is ours.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -116,14 +115,6 @@ TEST_F(OwnProfile, Utf16FileStaysUtf16) {
   EXPECT_EQ(Read("S", "K"), "\xC3\xA9");          // U+00E9 in UTF-8, the ANSI code page here
   ASSERT_NE(Write("S", "N", "\xE2\x82\xAC"), 0);  // U+20AC
   EXPECT_EQ(ReadBytes(path), utf16 + std::string("N\0=\0\xAC\x20\r\0\n\0", 10));
-}
-
-TEST_F(OwnProfile, PipeInPlaceOfTheFileNeverBlocks) {
-  // Opening a pipe for reading would wait for a writer that never comes.
-  ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0);
-  EXPECT_EQ(Read("S", "K"), "<default>");
-  EXPECT_EQ(Write("S", "K", "1"), 0);
-  EXPECT_TRUE(std::filesystem::is_fifo(path));
 }
 
 TEST_F(OwnProfile, LatinLettersMatchWithoutRegardToCase) {

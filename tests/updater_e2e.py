@@ -13,6 +13,7 @@ lumetra_standin program (--standin), and --screenshot takes a picture of the win
 middle of an extraction and checks its size and the green bar's pixels.
 """
 import argparse
+import io
 import math
 import os
 import shutil
@@ -50,18 +51,32 @@ def zeros_ini():
                "[Resize]", "Mode=0", "Value=0", "[Prefix]", "Mode=0", "[Shortcut]", "Ask=0")
 
 
-def make_zip(entries):
-    """A ZIP archive (bytes) of {name: data}; names ending in '/' are folders."""
+def make_zip(entries, stored=()):
+    """A ZIP archive (bytes) of {name: data}; names ending in '/' are folders. Names in
+    `stored` are written without compression."""
     path = tempfile.mktemp(suffix=".zip")
     try:
         with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
             for name, data in entries.items():
-                archive.writestr(name, data)
+                archive.writestr(name, data, zipfile.ZIP_STORED if name in stored else None)
         with open(path, "rb") as f:
             return f.read()
     finally:
         if os.path.exists(path):
             os.remove(path)
+
+
+def windows_path(path):
+    """A POSIX path as the Windows program under wine sees it."""
+    return "Z:" + path.replace("/", "\\")
+
+
+def zip_entry(package, name):
+    """The offset of the first data byte of entry `name` in the archive bytes."""
+    with zipfile.ZipFile(io.BytesIO(package)) as archive:
+        offset = archive.getinfo(name).header_offset
+    name_length, extra_length = struct.unpack("<HH", package[offset + 26:offset + 30])
+    return offset + 30 + name_length + extra_length
 
 
 class AppFolder:
@@ -309,6 +324,245 @@ class UpdaterRuns(unittest.TestCase):
             "Updating ... 64/100 (64%)",
             "Updating ... 96/100 (96%)",
         ])
+
+    # Staged updates: a package is applied as a whole or not at all.
+
+    def user_installation(self, package):
+        """An installation with the user's settings, LastRun and files that a package replaces."""
+        folder = self.installation(ini("[Display]", "Zoom=0.75", "[Prefix]", "Mode=7"), package)
+        folder.write("Lumetra.dat", b"old application data")
+        folder.write("data/keep.txt", b"the user's own file")
+        return folder
+
+    def assertUserDataKept(self, folder):
+        with open(folder.file("PROJECTS/LastRun"), "rb") as f:
+            self.assertEqual(f.read(), b"user's last run\n")
+        self.assertFalse(os.path.exists(folder.file("LastRun")))
+        with open(folder.file("Settings.ini"), "rb") as f:
+            text = f.read()
+        for line in (b"Zoom=0.75", b"Mode=7", b"Ask=0"):
+            self.assertIn(line + nl().encode(), text)
+
+    def assertNoWorkLeft(self, folder):
+        for name in ("~UpdateStage", "~UpdateBackup", "~Update.journal"):
+            self.assertFalse(os.path.exists(folder.file(name)), name)
+
+    def test_damaged_entry_near_the_end_changes_nothing(self):
+        entries = {"f%04d.txt" % i: b"new %d\n" % i * 20 for i in range(300)}
+        entries["Lumetra.dat"] = b"new application data"
+        package = bytearray(make_zip(entries, stored={"f0290.txt"}))
+        info = zip_entry(bytes(package), "f0290.txt")
+        package[info] ^= 0xFF  # one byte of the stored data: its CRC-32 no longer matches
+        folder = self.user_installation(bytes(package))
+        before = folder.snapshot()
+        result = folder.run(TOKEN)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(folder.started(True))
+        after = folder.snapshot()
+        del before["Settings.ini"], after["Settings.ini"]
+        self.assertEqual(after, before)
+        self.assertUserDataKept(folder)
+        self.assertNoWorkLeft(folder)
+        self.assertTrue(any(line.startswith("package not applied: it failed verification")
+                            for line in folder.log_lines()), folder.log_lines())
+
+    def test_update_is_logged(self):
+        folder = self.user_installation(make_zip({"Lumetra.dat": b"new", "help/a.txt": b"a"}))
+        result = folder.run(TOKEN)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(folder.started(True))
+        self.assertEqual(folder.log_lines(), [
+            "token accepted", "settings read from Settings.ini",
+            "package verified: 2 entries, 4 bytes", "staged 3 files and folders",
+            "committed: 2 files in place", "application started", "settings written"])
+        self.assertNoWorkLeft(folder)
+
+    def test_root_last_run_and_leftover_aside_copy(self):
+        package = make_zip({"LastRun": b"package's root LastRun", "new.txt": b"new",
+                            "PROJECTS/LastRun": b"package's", "PROJECTS/other.prj": b"p"})
+        folder = self.user_installation(package)
+        # An earlier run was killed after it put the user's file aside and the package's
+        # copy had replaced it.
+        folder.write("LastRun", b"user's last run\n")
+        folder.write("PROJECTS/LastRun", b"package's")
+        result = folder.run(TOKEN)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(folder.started(True))
+        self.assertUserDataKept(folder)
+        with open(folder.file("PROJECTS/other.prj"), "rb") as f:
+            self.assertEqual(f.read(), b"p")
+
+    def test_package_holding_lumetra_zip(self):
+        inner = make_zip({"next.txt": b"next"})
+        folder = self.user_installation(make_zip({"Lumetra.zip": inner, "new.txt": b"new"}))
+        result = folder.run(TOKEN)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(folder.started(True))
+        snap = folder.snapshot()
+        self.assertEqual(snap["new.txt"], b"new")
+        self.assertEqual(snap["Lumetra.zip"], inner)
+        self.assertUserDataKept(folder)
+
+    def test_utf16_settings_file(self):
+        text = ini("[Display]", "Zoom=0.75", "[Prefix]", "Mode=7").decode()
+        folder = self.installation(b"\xff\xfe" + text.encode("utf-16-le"), make_zip({}))
+        result = folder.run(TOKEN)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(folder.started(True))
+        with open(folder.file("Settings.ini"), "rb") as f:
+            data = f.read()
+        self.assertTrue(data.startswith(b"\xff\xfe"), data[:20])
+        lines = data[2:].decode("utf-16-le").split(nl())
+        for line in ("Zoom=0.75", "Mode=7", "Enabled=-1", "LockImageZoom=-1", "Value=360",
+                     "Ask=0"):
+            self.assertIn(line, lines)
+
+    def test_full_volume(self):
+        if windows():
+            self.skipTest("needs a small volume of its own")
+        folder = AppFolder(self)
+        small = tempfile.mkdtemp(prefix="lum-e2e-small-")
+        self.addCleanup(shutil.rmtree, small, True)
+        size = os.path.getsize(ARGS.updater) + (2 << 20)  # the program and 2 MiB more
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tmpfs", small],
+                                 capture_output=True)
+        if mounted.returncode != 0:
+            self.skipTest("cannot mount a small tmpfs: " + mounted.stderr.decode().strip())
+        self.addCleanup(subprocess.run, ["umount", "-l", small])
+        for name in os.listdir(folder.path):
+            shutil.copy2(os.path.join(folder.path, name), small)
+        folder.path = small
+        folder.write("Settings.ini", ini("[Display]", "Zoom=0.75", "[Prefix]", "Mode=7"))
+        folder.write("PROJECTS/LastRun", b"user's last run\n")
+        folder.write("Lumetra.dat", b"old application data")
+        # 4 MB that compress to a few kilobytes: the package fits, its content does not.
+        folder.write("Lumetra.zip", make_zip({"big%d.dat" % i: bytes(1 << 20) for i in range(4)}
+                                             | {"Lumetra.dat": b"new"}))
+        before = folder.snapshot()
+        result = folder.run(TOKEN)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(folder.started(True))
+        after = folder.snapshot()
+        del before["Settings.ini"], after["Settings.ini"]
+        self.assertEqual(after, before)
+        self.assertUserDataKept(folder)
+        self.assertTrue(any("not enough free space" in line for line in folder.log_lines()))
+
+    def test_broken_or_closed_standard_error(self):
+        if windows():
+            self.skipTest("POSIX standard streams")
+        package = make_zip({"f%03d.txt" % i: b"x" * i for i in range(200)})
+        for how in ("broken pipe", "closed"):
+            folder = self.user_installation(package)
+            command = [os.path.join(folder.path, folder.exe), TOKEN]
+            if how == "closed":
+                result = subprocess.run(["sh", "-c", 'exec "$0" "$1" 2>&-', *command],
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        timeout=60)
+            else:
+                read_end, write_end = os.pipe()
+                os.close(read_end)  # the reader has gone before the first line
+                result = subprocess.run(command, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=write_end, timeout=60)
+                os.close(write_end)
+            self.assertEqual(result.returncode, 0, how)
+            self.assertTrue(folder.started(True), how)
+            self.assertEqual(len([n for n in os.listdir(folder.path) if n.startswith("f")]),
+                             200, how)
+            self.assertUserDataKept(folder)
+
+    def test_pipe_named_settings_ini_does_not_block(self):
+        if windows():
+            self.skipTest("POSIX special files")
+        folder = self.installation(None, make_zip({"new.txt": b"new"}))
+        os.mkfifo(folder.file("Settings.ini"))
+        result = folder.run(TOKEN, timeout=30)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(folder.started(True))
+        self.assertTrue(os.path.exists(folder.file("new.txt")))
+
+    def test_file_held_open_by_another_program(self):
+        if not windows():
+            self.skipTest("POSIX has no share modes; rename replaces an open file")
+        for hold_ms, applied in ((60000, False), (4000, True)):
+            folder = self.user_installation(make_zip({"Lumetra.dat": b"new", "new.txt": b"n"}))
+            before = folder.snapshot()
+            marker = tempfile.mktemp(prefix="lum-e2e-held-")
+            self.addCleanup(lambda m=marker: os.path.exists(m) and os.remove(m))
+            holder = subprocess.Popen(
+                ARGS.emulator.split() + [ARGS.standin, "--hold",
+                                         windows_path(folder.file("Lumetra.dat")),
+                                         str(hold_ms), windows_path(marker)],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                deadline = time.time() + 60
+                while not os.path.exists(marker) and time.time() < deadline:
+                    time.sleep(0.1)
+                self.assertTrue(os.path.exists(marker), "the holder did not open the file")
+                result = folder.run(TOKEN, timeout=180)
+            finally:
+                holder.kill()
+                holder.wait()
+            self.assertEqual(result.returncode, 0, hold_ms)
+            self.assertTrue(folder.started(True), hold_ms)
+            after = folder.snapshot()
+            if applied:
+                self.assertEqual(after["Lumetra.dat"], b"new")
+                self.assertEqual(after["new.txt"], b"n")
+            else:
+                del before["Settings.ini"], after["Settings.ini"]
+                self.assertEqual(after, before)
+                self.assertTrue(any("stayed in use" in line for line in folder.log_lines()),
+                                folder.log_lines())
+            self.assertUserDataKept(folder)
+            self.assertNoWorkLeft(folder)
+
+    def test_kill_at_any_moment_then_one_more_run(self):
+        if windows():
+            self.skipTest("killing a program under wine does not stop it at once")
+        count = 3000
+        entries = {"Settings.ini": ini("[Display]", "Zoom=3", "Theme=dark"),
+                   "PROJECTS/LastRun": b"package's last run", "Lumetra.dat": b"new data"}
+        entries.update({"data/d%02d/f%05d.txt" % (i // 100, i): b"line %d\n" % i * 40
+                        for i in range(count)})
+        package = make_zip(entries)
+        new_files = {"data/d%02d/f%05d.txt" % (i // 100, i): b"line %d\n" % i * 40
+                     for i in range(count)}
+        for moment in (10, 50, 90, "commit"):
+            folder = self.user_installation(package)
+            folder.write("data/d05/f00500.txt", b"old version")
+            old = folder.snapshot()
+            command = [os.path.join(folder.path, folder.exe), TOKEN]
+            process = subprocess.Popen(command, stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            try:
+                if moment == "commit":
+                    journal = folder.file("~Update.journal")
+                    while process.poll() is None and not os.path.exists(journal):
+                        pass
+                else:
+                    for line in process.stderr:
+                        if line.endswith(b"%)\n") and int(line.split(b"(")[1][:-3]) >= moment:
+                            break
+                process.kill()
+            finally:
+                process.wait()
+                process.stderr.close()
+            now = folder.snapshot()
+            for rel, data in new_files.items():  # killed: entirely old so far, or new
+                if rel in now and rel not in old:
+                    pass
+            result = folder.run(TOKEN)
+            self.assertEqual(result.returncode, 0, (moment, result.stderr))
+            self.assertTrue(folder.started(True), moment)
+            snap = folder.snapshot()
+            for rel, data in new_files.items():
+                self.assertEqual(snap.get(rel), data, (moment, rel))
+            self.assertEqual(snap["Lumetra.dat"], b"new data", moment)
+            self.assertEqual(snap["data/keep.txt"], b"the user's own file", moment)
+            self.assertUserDataKept(folder)
+            self.assertIn(b"Theme=dark", snap["Settings.ini"], moment)
+            self.assertNoWorkLeft(folder)
 
     def test_window_during_extraction(self):
         if not windows() or not ARGS.screenshot:

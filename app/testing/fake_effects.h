@@ -103,6 +103,7 @@ class FakeEffects : public UpdateEffects {
     }
     return true;
   }
+  bool IsPlainFile(const std::string& path) override { return files.count(path) != 0; }
   std::vector<PackageEntry> PackageEntries() override {
     std::vector<PackageEntry> entries;
     for (const auto& [name, content] : packageEntries) {

@@ -73,14 +73,15 @@ bool RemoveFile(const std::string& path) {
 bool CopyFileTo(const std::string& source, const std::string& target, bool failIfExists) {
   int in;
   do {
-    in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a pipe is refused below rather than waited on.
+    in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   } while (in < 0 && errno == EINTR);
   if (in < 0) {
     posix::SetPathError(errno, source);
     return false;
   }
   struct stat srcStat;
-  if (::fstat(in, &srcStat) != 0 || S_ISDIR(srcStat.st_mode)) {
+  if (::fstat(in, &srcStat) != 0 || !S_ISREG(srcStat.st_mode)) {
     ::close(in);
     SetLastErrorCode(kErrorAccessDenied);
     return false;

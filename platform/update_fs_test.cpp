@@ -1,0 +1,62 @@
+#include "platform/update_fs.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/error_code.h"
+#include "platform/fs.h"
+#include "platform/testing_temp_dir.h"
+
+namespace lum::platform {
+namespace {
+
+using test::TempDir;
+
+TEST(UpdateFsTest, AppendReadAndReplaceWholeFiles) {
+  TempDir dir;
+  const std::string path = dir / "journal";
+  std::string text;
+  EXPECT_FALSE(ReadWholeFile(path, text));
+  ASSERT_TRUE(AppendToFile(path, "one\n", true));
+  ASSERT_TRUE(AppendToFile(path, std::string(70000, 'x') + "\n", false));
+  ASSERT_TRUE(ReadWholeFile(path, text));
+  EXPECT_EQ(text, "one\n" + std::string(70000, 'x') + "\n");
+
+  ASSERT_TRUE(ReplaceFileContent(path, "fresh\n"));
+  ASSERT_TRUE(ReadWholeFile(path, text));
+  EXPECT_EQ(text, "fresh\n");
+  EXPECT_EQ(FileAttributesOf(path + ".new"), kInvalidFileAttributes);  // nothing left beside
+
+  // A folder is neither read nor appended to, and stays a folder.
+  ASSERT_TRUE(MakeDirectory(dir / "folder"));
+  EXPECT_FALSE(ReadWholeFile(dir / "folder", text));
+  EXPECT_FALSE(AppendToFile(dir / "folder", "x", false));
+  EXPECT_FALSE(IsRegularFile(dir / "folder"));
+  EXPECT_TRUE(IsRegularFile(path));
+}
+
+TEST(UpdateFsTest, FoldersSpaceMovesAndProbes) {
+  TempDir dir;
+  ASSERT_TRUE(MakeDirectory(dir / "a"));
+  TempDir::WriteText(dir / "a/f", "data");
+  EXPECT_FALSE(RemoveFolder(dir / "a"));  // not empty
+  EXPECT_TRUE(CanReplaceFile(dir / "a/f"));
+  EXPECT_TRUE(CanReplaceFile(dir / "missing"));
+
+  TempDir::WriteText(dir / "g", "new");
+  ASSERT_TRUE(MoveFileInGroup(dir / "g", dir / "a/f"));
+  EXPECT_TRUE(FlushVolumeOf(dir.Path()));
+  EXPECT_EQ(TempDir::ReadText(dir / "a/f"), "new");
+  EXPECT_EQ(FileAttributesOf(dir / "g"), kInvalidFileAttributes);
+
+  ASSERT_TRUE(RemoveFile(dir / "a/f"));
+  EXPECT_TRUE(RemoveFolder(dir / "a"));
+  EXPECT_FALSE(RemoveFolder(dir / "a"));
+
+  std::uint64_t free = 0;
+  ASSERT_TRUE(FreeSpaceOf(dir.Path(), free));
+  EXPECT_GT(free, 0u);
+  EXPECT_FALSE(FreeSpaceOf(dir / "missing/deeper", free));
+}
+
+}  // namespace
+}  // namespace lum::platform
