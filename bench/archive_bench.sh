@@ -10,7 +10,9 @@
 # speed does not decide. hyperfine measures time; /usr/bin/time -v gives the peak resident
 # set size of one run of each command. Results are printed as Markdown tables, ready for
 # docs/benchmarks.md. BUILD_DIR defaults to build/default (needs bin/zipengine).
-# Environment: RUNS (default 10), SKIP_MEMORY=1 to skip the 1.5 GiB check.
+# `zipengine -T` is the same extraction without restoring times and permissions.
+# Environment: RUNS (default 10), SKIP_MEMORY=1 to skip the 1.5 GiB check, BASELINE=path of
+# another zipengine build to time beside this one.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/default}
@@ -34,11 +36,16 @@ python3 "$root/bench/make_tree.py" "$work/tree"
 # name|command with ARCHIVE and OUT as placeholders
 tools=(
   "zipengine|'$zipengine' extract -q ARCHIVE -d OUT"
+  "zipengine -T|'$zipengine' extract -q -T ARCHIVE -d OUT"
   "unzip|unzip -qo ARCHIVE -d OUT"
   "7z|7z x -y -bso0 -bsp0 -oOUT ARCHIVE"
   "bsdtar|mkdir -p OUT && bsdtar -xf ARCHIVE -C OUT"
   "python zipfile|python3 -m zipfile -e ARCHIVE OUT"
 )
+# BASELINE=path/to/zipengine adds an earlier build, to see what a change costs.
+if [[ -n ${BASELINE:-} ]]; then
+  tools+=("zipengine baseline|'$BASELINE' extract -q ARCHIVE -d OUT")
+fi
 
 # hyperfine's JSON → one Markdown table: wall time (mean ± σ), user and system CPU time,
 # CPU time relative to zipengine, and the peak RSS values given after the file.

@@ -108,6 +108,11 @@ bool SetLastWriteTimeOf(const FileHandle& file, const FileTime& utc);
 // Windows: nothing to do, true.
 bool SetUnixModeOf(const FileHandle& file, std::uint32_t mode);
 
+// The permission bits a file created by CreateFileHandle (or CreateFileBeside) gets: 0666
+// less the process's umask, read once (POSIX); 0666 on Windows. Callers skip SetUnixModeOf
+// when a mode equals it.
+std::uint32_t NewFileMode();
+
 // Makes a symbolic link at `linkPath` (which must not exist) holding `target`. Windows:
 // fails with 50 (not supported).
 bool CreateSymbolicLink(const std::string& linkPath, const std::string& target);

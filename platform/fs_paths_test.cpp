@@ -95,6 +95,9 @@ TEST(FsPathsTest, TimeAndModeThroughAnOpenFile) {
   if (kWindows) return;
   // Only the permission bits: never set-uid.
   EXPECT_EQ(fs::status(path).permissions(), fs::perms(0751));
+  const std::string fresh = Join(dir.Path(), "fresh.txt");
+  ASSERT_TRUE(Touch(fresh));
+  EXPECT_EQ(static_cast<std::uint32_t>(fs::status(fresh).permissions()), NewFileMode());
 }
 
 }  // namespace

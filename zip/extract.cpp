@@ -296,8 +296,8 @@ bool cZipEngine::pvExtractEntry(std::int32_t i, ExtractJob& job) {
 void cZipEngine::pvCommitOutput(const std::string& Path, const EntryInfo& Entry, ExtractJob& Job) {
   if (m_bRestoreMetadata) {
     // Set through the open file, after its last write: no second lookup of the path, and a
-    // replacement carries them through the move. They are a nicety on a verified file, so
-    // a failure to apply them leaves it as it is.
+    // replacement carries them through the move. A mode the file already has is not set. They are a
+    // nicety on a verified file, so a failure to apply them leaves it as it is.
     const platform::FileHandle& file = Job.output.File;
     if (Entry.LastModified != 0.0) {
       platform::SetLastWriteTimeOf(file, pvToFileTime(Entry.LastModified));
@@ -305,7 +305,8 @@ void cZipEngine::pvCommitOutput(const std::string& Path, const EntryInfo& Entry,
     constexpr std::int32_t kUnixHost = 3;
     const std::uint32_t mode = static_cast<std::uint32_t>(Entry.Attributes) >> 16;
     if (platform::kUnixFileModes && (Entry.MadeBy >> 8) == kUnixHost && (mode & 0777u) != 0 &&
-        ((mode & 0170000u) == 0100000u || (mode & 0170000u) == 0)) {
+        ((mode & 0170000u) == 0100000u || (mode & 0170000u) == 0) &&
+        (mode & 0777u) != platform::NewFileMode()) {
       platform::SetUnixModeOf(file, mode & 0777u);
     }
   }

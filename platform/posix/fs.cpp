@@ -312,6 +312,17 @@ bool SetUnixModeOf(const FileHandle& file, std::uint32_t mode) {
   return true;
 }
 
+std::uint32_t NewFileMode() {
+  // umask can only be read by setting it; done once, before anything else could race it in
+  // this single-threaded program.
+  static const std::uint32_t mode = [] {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666u & ~static_cast<std::uint32_t>(mask);
+  }();
+  return mode;
+}
+
 bool CreateSymbolicLink(const std::string& linkPath, const std::string& target) {
   if (::symlink(target.c_str(), linkPath.c_str()) != 0) {
     posix::SetPathError(errno, linkPath);

@@ -166,6 +166,10 @@ bool SetUnixModeOf(const FileHandle&, std::uint32_t) {
   return true;
 }
 
+std::uint32_t NewFileMode() {
+  return 0666;
+}
+
 bool CreateSymbolicLink(const std::string&, const std::string&) {
   ::SetLastError(ERROR_NOT_SUPPORTED);
   return false;
