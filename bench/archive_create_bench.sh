@@ -4,6 +4,8 @@
 # level numbers 1, 6 and 9 (7-Zip: -mx1, -mx5, -mx9), on:
 #   corpus  the benchmark corpus (bench/make_corpus.sh: five files, 66 MiB)
 #   tree    a tree of 20,000 small files (100 folders of 200 files, 200 B to 8 KiB each)
+#   small   a tree of 5,000 small files (50 folders of 100 files, 1 KiB to 10 KiB each), where
+#           the cost per file (system calls, lookups, encoder set-up) decides
 # plus a memory check: `zipengine create -L 1` of one file of 1 MiB against one of 1.5 GiB.
 #
 # Sources are read from the page cache (each is read once before the runs) and archives are
@@ -13,9 +15,9 @@
 # ready for docs/benchmarks.md. BUILD_DIR defaults to build/default (needs bin/zipengine).
 # zipengine runs twice: with its default dynamic-Huffman encoder and with --fixed-huffman.
 # Environment: RUNS (default 5; level 9 on the corpus always runs RUNS_SLOW, default 2),
-# SKIP_MEMORY=1 skips the 1.5 GiB check, LEVELS (default "1 6 9"), SETS (default "corpus tree";
-# a blank runs only the memory check), TOOLS (a regular expression over the row names, default
-# all).
+# SKIP_MEMORY=1 skips the 1.5 GiB check, LEVELS (default "1 6 9"), SETS (default "corpus tree
+# small"; a blank runs only the memory check), TOOLS (a regular expression over the row names,
+# default all).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/default}
@@ -23,7 +25,7 @@ zipengine=$(cd "$build" && pwd)/bin/zipengine
 runs=${RUNS:-5}
 runs_slow=${RUNS_SLOW:-2}
 levels=${LEVELS:-1 6 9}
-sets=${SETS:-corpus tree}
+sets=${SETS:-corpus tree small}
 [[ -x $zipengine ]] || { echo "no $zipengine: build the zipengine target first" >&2; exit 1; }
 for tool in hyperfine zip 7z python3 /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
@@ -37,6 +39,7 @@ trap 'rm -rf "$work" "$big"' EXIT
 "$root/bench/make_corpus.sh" "$root/bench/corpus" >/dev/null
 cp -r "$root/bench/corpus" "$work/src/corpus"
 python3 "$root/bench/make_tree.py" "$work/src/tree"
+python3 "$root/bench/make_tree.py" "$work/src/small" 50 100 1024 10240
 
 cat >"$work/pyzip.py" <<'PY'
 import os, sys, zipfile

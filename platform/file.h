@@ -50,12 +50,17 @@ class FileHandle {
   ~FileHandle() { Close(); }
   FileHandle(const FileHandle&) = delete;
   FileHandle& operator=(const FileHandle&) = delete;
-  FileHandle(FileHandle&& other) noexcept : m_native(other.m_native) { other.m_native = kInvalid; }
+  FileHandle(FileHandle&& other) noexcept : m_native(other.m_native), m_kind(other.m_kind) {
+    other.m_native = kInvalid;
+    other.m_kind = 0;
+  }
   FileHandle& operator=(FileHandle&& other) noexcept {
     if (this != &other) {
       Close();
       m_native = other.m_native;
+      m_kind = other.m_kind;
       other.m_native = kInvalid;
+      other.m_kind = 0;
     }
     return *this;
   }
@@ -73,10 +78,16 @@ class FileHandle {
     h.m_native = native;
     return h;
   }
+  // What the platform learnt about the handle once, for the platform implementation only
+  // (POSIX: whether it is a pipe or socket, so that writes need not ask every time); 0 when
+  // nothing is known yet.
+  int Kind() const { return m_kind; }
+  void SetKind(int kind) const { m_kind = kind; }
 
  private:
   static constexpr std::intptr_t kInvalid = -1;
   std::intptr_t m_native = kInvalid;
+  mutable int m_kind = 0;
 };
 
 // Opens or creates `path` (UTF-8) like CreateFileW with no security attributes and no

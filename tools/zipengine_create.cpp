@@ -125,8 +125,20 @@ class CreateProgress : public ErrorPrinter {
              bool& Cancel) override {
     Clear();
     std::fflush(stdout);
-    ErrorPrinter::Error(FileIdx, Source, Description, Cancel);
+    // The archive is written under a temporary name; messages name the archive.
+    std::string shown = Description;
+    if (!m_temporary.empty()) {
+      for (std::size_t at; (at = shown.find(m_temporary)) != std::string::npos;) {
+        shown.replace(at, m_temporary.size(), m_archive);
+      }
+    }
+    ErrorPrinter::Error(FileIdx, Source, shown, Cancel);
     if (FileIdx == m_current) m_failed = true;
+  }
+  // Messages that name `temporary` name `archive` instead.
+  void ShowAs(const std::string& temporary, const std::string& archive) {
+    m_temporary = temporary;
+    m_archive = archive;
   }
   // Counts the last entry and removes the bar, so that the final line stands alone.
   void Finish() {
@@ -194,6 +206,7 @@ class CreateProgress : public ErrorPrinter {
   }
 
   std::FILE* m_lines;
+  std::string m_temporary, m_archive;
   Mode m_mode;
   std::int64_t m_totalBytes;
   const std::vector<bool>& m_skip;
@@ -402,6 +415,7 @@ int RunCreate(const Args& args) {
                        .c_str());
       return kExitEngineError;
     }
+    display.ShowAs(temporary, archive);
     written = engine.CompressArchive(zip::Variant(temporary), comment, level, useUtf8);
   } else if (platform::IsSeekable(platform::kStdOutputHandle)) {
     std::fflush(stdout);

@@ -59,6 +59,9 @@ std::string RelativeName(const std::string& path, const std::string& root) {
   return pvFromNativePath(path.substr(std::min(from, path.size())));
 }
 
+// An attribute filter that passes every record (each has at least one attribute bit).
+constexpr std::int32_t kEveryAttribute = 0x7FFFFFFF;
+
 bool EndsWithBackslash(const std::string& name) {
   return !name.empty() && name.back() == '\\';
 }
@@ -287,12 +290,26 @@ bool cZipEngine::AddFromFolder(const std::string& sFolderAndMask, bool Recursive
           queued = true;
         }
       };
-      for (const FoundPath& f : pvEnumFound(folder, mask, -records::kAttributeDirectory)) queue(f);
+      // With a mask that takes every name, one listing gives both the files and the
+      // subfolders; otherwise the subfolders are listed on their own, with "*.*".
+      const bool everyName = mask == "*.*" || mask == "*";
+      std::vector<FoundPath> listed =
+          pvEnumFound(folder, everyName ? "*.*" : mask,
+                      everyName ? kEveryAttribute : -records::kAttributeDirectory);
+      for (const FoundPath& f : listed) {
+        if (!(f.record.Attributes & records::kAttributeDirectory)) queue(f);
+      }
       if (m_bStoreLinks) {
         // Links to folders are stored as links, not walked (nor matched against the mask's
         // folder rule: they count as files).
-        for (const FoundPath& f : pvEnumFound(folder, mask, records::kAttributeDirectory)) {
-          if (f.record.Attributes & platform::kAttributeReparsePoint) queue(f);
+        std::vector<FoundPath> folderLinks =
+            everyName ? std::vector<FoundPath>()
+                      : pvEnumFound(folder, mask, records::kAttributeDirectory);
+        for (const FoundPath& f : everyName ? listed : folderLinks) {
+          if ((f.record.Attributes & records::kAttributeDirectory) &&
+              (f.record.Attributes & platform::kAttributeReparsePoint)) {
+            queue(f);
+          }
         }
       }
       if (IncludeEmptyFolders && count == 0) {
@@ -308,7 +325,9 @@ bool cZipEngine::AddFromFolder(const std::string& sFolderAndMask, bool Recursive
         }
       }
       if (!Recursive) continue;
-      for (FoundPath& sub : pvEnumFound(folder, "*.*", records::kAttributeDirectory)) {
+      if (!everyName) listed = pvEnumFound(folder, "*.*", records::kAttributeDirectory);
+      for (FoundPath& sub : listed) {
+        if (!(sub.record.Attributes & records::kAttributeDirectory)) continue;
         const bool viaLink = (sub.record.Attributes & platform::kAttributeReparsePoint) != 0;
         if (viaLink && m_bStoreLinks) continue;
         if (!viaLink && !claim(sub.path)) {

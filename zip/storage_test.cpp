@@ -397,6 +397,18 @@ TEST(StandardHandleTest, NamesInAnyCaseAndNoEndOfFile) {
   EXPECT_TRUE(platform::FileWrite(out, "", 0, &n));
 }
 
+// Only the three names are standard handles; any other name ending in ":" is a path.
+TEST(StandardHandleTest, OnlyTheThreeNamesAreStandardHandles) {
+  EXPECT_EQ(pvStdHandleOf("stdin:"), platform::kStdInputHandle);
+  EXPECT_EQ(pvStdHandleOf("StdOut:"), platform::kStdOutputHandle);
+  EXPECT_EQ(pvStdHandleOf("STDERR:"), platform::kStdErrorHandle);
+  for (const char* name : {"", ":", "x:", "stdout", "stdout::", "dir/stdout:", "C:"}) {
+    EXPECT_EQ(pvStdHandleOf(name), 0) << name;
+  }
+  // A missing file whose name ends in ":" is missing, not standard input.
+  EXPECT_THROW(pvVfsOpen(Variant(std::string("no-such-file:"))), ZipError);
+}
+
 TEST(ToFileTimeTest, LocalDateBecomesUtcOfTheSameLocalFields) {
   const double date = 43101.0 + (13 * 3600 + 26 * 60 + 20) / 86400.0;  // 2018-01-01 13:26:20
   const platform::FileTime utc = pvToFileTime(date);

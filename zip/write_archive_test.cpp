@@ -531,6 +531,22 @@ TEST(WriteFailures, WritesThatDoNotFitAreErrors) {
   EXPECT_TRUE(events.errors.back().cancelIn);
 }
 
+// A stream that cannot seek answers −1; that is said as such, not taken for a position past
+// 2 GiB.
+TEST(WriteFailures, AStreamThatCannotSeekSaysSo) {
+  struct NoSeek : lum::test::MemoryStream {
+    std::int32_t VfsSetFilePointer(std::int32_t&, std::int32_t&) override { return -1; }
+  };
+  cZipEngine z;
+  WriteEvents events;
+  z.SetEvents(&events);
+  ASSERT_TRUE(z.AddFile(Variant(Bytes(100, 'a')), "a.txt"));
+  EXPECT_FALSE(z.CompressArchive(Variant(zip::StreamRef(std::make_shared<NoSeek>()))));
+  ASSERT_EQ(events.errors.size(), 1u);
+  EXPECT_EQ(events.errors[0].source, "cZipEngine.CompressArchive\r\npvVfsSeek");
+  EXPECT_EQ(events.errors[0].description, "Output cannot seek ([stream])");
+}
+
 TEST(WriteFailures, FullFileSystem) {
   if (platform::kPathSeparator != '/' || !fs::exists("/dev/full")) {
     GTEST_SKIP() << "no /dev/full";

@@ -54,6 +54,7 @@ void FileHandle::Close() {
     ::close(static_cast<int>(m_native));
     m_native = kInvalid;
   }
+  m_kind = 0;
 }
 
 FileHandle CreateFileHandle(const std::string& path, std::uint32_t access,
@@ -156,7 +157,10 @@ bool FileWrite(const FileHandle& file, const void* source, std::uint32_t size,
     return false;
   }
   const int fd = Fd(file);
-  const bool pipe = IsPipeOrSocket(fd);
+  // Whether the descriptor is a pipe is asked once per handle, not once per write.
+  constexpr int kRegular = 1, kPipe = 2;
+  if (file.Kind() == 0) file.SetKind(IsPipeOrSocket(fd) ? kPipe : kRegular);
+  const bool pipe = file.Kind() == kPipe;
   const auto* p = static_cast<const unsigned char*>(source);
   std::uint32_t done = 0;
   // Windows writes the whole block or fails; POSIX may write part of it, so go on.

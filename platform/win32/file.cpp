@@ -18,6 +18,7 @@ void FileHandle::Close() {
     ::CloseHandle(reinterpret_cast<HANDLE>(m_native));
     m_native = kInvalid;
   }
+  m_kind = 0;
 }
 
 FileHandle CreateFileHandle(const std::string& path, std::uint32_t access, std::uint32_t shareMode,
