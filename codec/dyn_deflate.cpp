@@ -35,12 +35,13 @@ struct DynLevel {
                              // 0 = greedy
   std::int32_t good;         // with a match this long in hand, the lazy search walks a quarter
   std::int32_t insertLimit;  // positions inside a longer match are not entered in the chains
+  bool lookTwo;              // the lazy search also tries two positions ahead
 };
 
 constexpr DynLevel kDynLevels[9] = {
-    {2, 16, 0, 0, 8},       {4, 24, 0, 0, 16},       {8, 32, 0, 0, 258},
-    {12, 40, 8, 8, 258},    {24, 64, 16, 12, 258},   {40, 128, 24, 12, 258},
-    {64, 144, 64, 16, 258}, {96, 160, 128, 24, 258}, {160, 192, 258, 32, 258},
+    {2, 16, 0, 0, 8, false},       {4, 24, 0, 0, 16, false},      {8, 32, 0, 0, 258, false},
+    {12, 40, 8, 8, 258, false},    {24, 64, 16, 12, 258, false},  {40, 128, 24, 12, 258, false},
+    {64, 144, 64, 16, 258, false}, {96, 160, 128, 24, 258, true}, {160, 192, 258, 32, 258, true},
 };
 
 constexpr std::int32_t kObservationStretch = 512;
@@ -230,10 +231,20 @@ void ParseWith(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLe
     std::int32_t start = at;
     while (kLazy && m.length < lv.lazy && start + 1 < end) {
       const Match next = FindMatch<kLazy>(s, start + 1, m.length, lv);
-      if (next.length <= m.length) break;
+      if (next.length > m.length) {
+        AddLiteral(s, out, start);
+        ++start;
+        m = next;
+        continue;
+      }
+      if (!lv.lookTwo || start + 2 >= end) break;
+      // Two literals pay for themselves only against a match at least two bytes longer.
+      const Match further = FindMatch<kLazy>(s, start + 2, m.length + 1, lv);
+      if (further.length <= m.length + 1) break;
       AddLiteral(s, out, start);
-      ++start;
-      m = next;
+      AddLiteral(s, out, start + 1);
+      start += 2;
+      m = further;
     }
     AddMatch(s, out, start, m);
     if (m.length > lv.insertLimit) s.nextInsert = s.pos;
