@@ -291,7 +291,8 @@ void BuildSymbols(const CodecEntryTable& table, DynSymbols& sym) {
     const CodecCodeRecord& r = table.pDistanceCodes[i];
     sym.distanceExtra[i] = static_cast<std::uint8_t>(r.extraBits);
     sym.distanceLowest[i] = static_cast<std::uint16_t>(r.lowest);
-    for (std::int32_t d = r.lowest; d <= r.highest; ++d) {
+    // Above 256 every code covers whole spans of 128 distances, one slot per span.
+    for (std::int32_t d = r.lowest; d <= r.highest; d += d <= 256 ? 1 : 128) {
       if (d <= 256) {
         sym.distanceSlot[d - 1] = static_cast<std::uint8_t>(i);
       } else {
@@ -318,9 +319,8 @@ CodecWord DynDeflateCreate(CodecWord tableWord, CodecWord, CodecWord, CodecWord)
   s->table = table;
   s->buffer = static_cast<std::uint8_t*>(buffer);
   s->tokens = static_cast<std::uint32_t*>(tokens);
-  // The compares read up to 8 bytes past the data; those bytes are never used but are
-  // kept defined.
-  std::memset(s->buffer, 0, kDynBufferSize + kDynBufferSlack);
+  // Nothing reads past the data held; the slack after the buffer is cleared all the same.
+  std::memset(s->buffer + kDynBufferSize, 0, kDynBufferSlack);
   s->avail = 0;
   s->pos = 0;
   s->nextInsert = 0;
@@ -330,9 +330,10 @@ CodecWord DynDeflateCreate(CodecWord tableWord, CodecWord, CodecWord, CodecWord)
   s->bitCount = 0;
   ResetObservations(*s);
   BuildSymbols(*table, s->symbols);
-  for (std::int32_t& h : s->head) h = -1;
-  for (std::int32_t& h : s->head3) h = -1;
-  for (std::int32_t& p : s->prev) p = -1;
+  // Every byte 0xFF: every head and link −1, none.
+  std::memset(s->head, 0xFF, sizeof s->head);
+  std::memset(s->head3, 0xFF, sizeof s->head3);
+  std::memset(s->prev, 0xFF, sizeof s->prev);
   return Word(s);
 }
 
