@@ -91,7 +91,7 @@ void Insert(DynDeflateState& s, std::int32_t p) {
 
 // Enters every position before `upTo` that has 4 known bytes into the chains.
 template <bool kLazy>
-void InsertUpTo(DynDeflateState& s, std::int32_t upTo) {
+[[gnu::always_inline]] inline void InsertUpTo(DynDeflateState& s, std::int32_t upTo) {
   std::int32_t last = s.avail - kDynMinMatch + 1;
   if (last > upTo) last = upTo;
   for (std::int32_t p = s.nextInsert; p < last; ++p) Insert<kLazy>(s, p);
@@ -105,7 +105,8 @@ struct Match {
 
 // The longest match at `pos` longer than `better` (0 when none), entering pos into its chain.
 template <bool kLazy>
-Match FindMatch(DynDeflateState& s, std::int32_t pos, std::int32_t better, const DynLevel& lv) {
+[[gnu::always_inline]] inline Match FindMatch(DynDeflateState& s, std::int32_t pos,
+                                              std::int32_t better, const DynLevel& lv) {
   InsertUpTo<kLazy>(s, pos);
   Match m{0, 0};
   std::int32_t maxLength = s.avail - pos;
@@ -185,11 +186,9 @@ void ResetObservations(DynDeflateState& s) {
   s.newStartByte = s.pos;
 }
 
-// Records one token, then decides at the end of each stretch whether the block ends.
-void AddToken(DynDeflateState& s, DynBitOut& out, std::uint32_t token) {
-  s.tokens[s.tokenCount++] = token;
-  ++s.newObs[ObservationKind(token)];
-  if (++s.newObsCount < kObservationStretch) return;
+// At the end of a stretch of observations: ends the block before the stretch when its
+// statistics differ from the block's, otherwise adds the stretch to the block's.
+[[gnu::noinline]] void EndStretch(DynDeflateState& s, DynBitOut& out) {
   if (s.blockObsCount >= kMinBlockObservations && StretchDiffers(s)) {
     DynWriteBlock(s, out, s.newStartToken, s.newStartByte, false);
     std::memcpy(s.blockObs, s.newObs, sizeof s.blockObs);
@@ -202,6 +201,14 @@ void AddToken(DynDeflateState& s, DynBitOut& out, std::uint32_t token) {
   s.newObsCount = 0;
   s.newStartToken = s.tokenCount;
   s.newStartByte = s.pos;
+}
+
+// Records one token.
+[[gnu::always_inline]] inline void AddToken(DynDeflateState& s, DynBitOut& out,
+                                            std::uint32_t token) {
+  s.tokens[s.tokenCount++] = token;
+  ++s.newObs[ObservationKind(token)];
+  if (++s.newObsCount == kObservationStretch) EndStretch(s, out);
 }
 
 void AddLiteral(DynDeflateState& s, DynBitOut& out, std::int32_t at) {
