@@ -373,7 +373,7 @@ CodecWord DynDeflate(CodecWord handle, CodecWord blockWord, CodecWord crcWord, C
   out.count = s->bitCount;
 
   const std::uint8_t* in = block->pInput;
-  if (crcWord != 0) {
+  if (crcWord != 0 && remaining > 0) {
     Crc32UpdateFast(table.pCrc32Table, in, static_cast<std::size_t>(remaining),
                     *reinterpret_cast<std::uint32_t*>(crcWord));
   }
@@ -383,9 +383,10 @@ CodecWord DynDeflate(CodecWord handle, CodecWord blockWord, CodecWord crcWord, C
     if (remaining > 0 && s->avail == kDynBufferSize) Slide(*s);
     std::int32_t take = kDynBufferSize - s->avail;
     if (take > remaining) take = remaining;
-    std::memcpy(s->buffer + s->avail, in, static_cast<std::size_t>(take));
+    // An empty chunk may come without an address.
+    if (take > 0) std::memcpy(s->buffer + s->avail, in, static_cast<std::size_t>(take));
     s->avail += take;
-    in += take;
+    if (take > 0) in += take;
     remaining -= take;
     const bool last = final && remaining == 0;
     Parse(*s, out, last ? s->avail : s->avail - kDynLookahead, lv);
