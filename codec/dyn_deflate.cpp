@@ -161,9 +161,9 @@ int ObservationKind(std::uint32_t token) {
 }
 
 // Whether the newest stretch of observations differs enough from the block's to start a new
-// block before it: the L1 distance of the two distributions against a threshold that grows a
-// little with the block's length (a long block has more to lose from a new header... and less
-// to gain from codes fitted to a short stretch).
+// block before it: the L1 distance of the two distributions (0 to 2) against a fixed threshold
+// of about 0.39. A stretch of 512 tokens drawn from the block's own distribution stays well
+// below it; text turning into binary data or into long repeats goes well above.
 bool StretchDiffers(const DynDeflateState& s) {
   std::uint64_t delta = 0;
   const std::uint64_t nb = s.blockObsCount;
