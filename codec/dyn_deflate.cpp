@@ -35,12 +35,13 @@ struct DynLevel {
                              // 0 = greedy
   std::int32_t good;         // with a match this long in hand, the lazy search walks a quarter
   std::int32_t insertLimit;  // positions inside a longer match are not entered in the chains
+  bool lookTwo;              // the lazy search also tries two positions ahead
 };
 
 constexpr DynLevel kDynLevels[9] = {
-    {2, 16, 0, 0, 8},       {4, 24, 0, 0, 16},       {8, 32, 0, 0, 258},
-    {12, 40, 8, 8, 258},    {24, 64, 16, 12, 258},   {40, 128, 24, 12, 258},
-    {64, 144, 64, 16, 258}, {96, 160, 128, 24, 258}, {160, 192, 258, 32, 258},
+    {2, 16, 0, 0, 8, false},       {4, 24, 0, 0, 16, false},      {8, 32, 0, 0, 258, false},
+    {12, 40, 8, 8, 258, false},    {24, 64, 16, 12, 258, false},  {40, 128, 24, 12, 258, false},
+    {64, 144, 64, 16, 258, false}, {96, 160, 128, 24, 258, true}, {160, 192, 258, 32, 258, true},
 };
 
 constexpr std::int32_t kObservationStretch = 512;
@@ -90,7 +91,7 @@ void Insert(DynDeflateState& s, std::int32_t p) {
 
 // Enters every position before `upTo` that has 4 known bytes into the chains.
 template <bool kLazy>
-void InsertUpTo(DynDeflateState& s, std::int32_t upTo) {
+[[gnu::always_inline]] inline void InsertUpTo(DynDeflateState& s, std::int32_t upTo) {
   std::int32_t last = s.avail - kDynMinMatch + 1;
   if (last > upTo) last = upTo;
   for (std::int32_t p = s.nextInsert; p < last; ++p) Insert<kLazy>(s, p);
@@ -104,7 +105,8 @@ struct Match {
 
 // The longest match at `pos` longer than `better` (0 when none), entering pos into its chain.
 template <bool kLazy>
-Match FindMatch(DynDeflateState& s, std::int32_t pos, std::int32_t better, const DynLevel& lv) {
+[[gnu::always_inline]] inline Match FindMatch(DynDeflateState& s, std::int32_t pos,
+                                              std::int32_t better, const DynLevel& lv) {
   InsertUpTo<kLazy>(s, pos);
   Match m{0, 0};
   std::int32_t maxLength = s.avail - pos;
@@ -159,9 +161,9 @@ int ObservationKind(std::uint32_t token) {
 }
 
 // Whether the newest stretch of observations differs enough from the block's to start a new
-// block before it: the L1 distance of the two distributions against a threshold that grows a
-// little with the block's length (a long block has more to lose from a new header... and less
-// to gain from codes fitted to a short stretch).
+// block before it: the L1 distance of the two distributions (0 to 2) against a fixed threshold
+// of about 0.39. A stretch of 512 tokens drawn from the block's own distribution stays well
+// below it; text turning into binary data or into long repeats goes well above.
 bool StretchDiffers(const DynDeflateState& s) {
   std::uint64_t delta = 0;
   const std::uint64_t nb = s.blockObsCount;
@@ -184,11 +186,9 @@ void ResetObservations(DynDeflateState& s) {
   s.newStartByte = s.pos;
 }
 
-// Records one token, then decides at the end of each stretch whether the block ends.
-void AddToken(DynDeflateState& s, DynBitOut& out, std::uint32_t token) {
-  s.tokens[s.tokenCount++] = token;
-  ++s.newObs[ObservationKind(token)];
-  if (++s.newObsCount < kObservationStretch) return;
+// At the end of a stretch of observations: ends the block before the stretch when its
+// statistics differ from the block's, otherwise adds the stretch to the block's.
+[[gnu::noinline]] void EndStretch(DynDeflateState& s, DynBitOut& out) {
   if (s.blockObsCount >= kMinBlockObservations && StretchDiffers(s)) {
     DynWriteBlock(s, out, s.newStartToken, s.newStartByte, false);
     std::memcpy(s.blockObs, s.newObs, sizeof s.blockObs);
@@ -201,6 +201,14 @@ void AddToken(DynDeflateState& s, DynBitOut& out, std::uint32_t token) {
   s.newObsCount = 0;
   s.newStartToken = s.tokenCount;
   s.newStartByte = s.pos;
+}
+
+// Records one token.
+[[gnu::always_inline]] inline void AddToken(DynDeflateState& s, DynBitOut& out,
+                                            std::uint32_t token) {
+  s.tokens[s.tokenCount++] = token;
+  ++s.newObs[ObservationKind(token)];
+  if (++s.newObsCount == kObservationStretch) EndStretch(s, out);
 }
 
 void AddLiteral(DynDeflateState& s, DynBitOut& out, std::int32_t at) {
@@ -230,10 +238,20 @@ void ParseWith(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLe
     std::int32_t start = at;
     while (kLazy && m.length < lv.lazy && start + 1 < end) {
       const Match next = FindMatch<kLazy>(s, start + 1, m.length, lv);
-      if (next.length <= m.length) break;
+      if (next.length > m.length) {
+        AddLiteral(s, out, start);
+        ++start;
+        m = next;
+        continue;
+      }
+      if (!lv.lookTwo || start + 2 >= end) break;
+      // Two literals pay for themselves only against a match at least two bytes longer.
+      const Match further = FindMatch<kLazy>(s, start + 2, m.length + 1, lv);
+      if (further.length <= m.length + 1) break;
       AddLiteral(s, out, start);
-      ++start;
-      m = next;
+      AddLiteral(s, out, start + 1);
+      start += 2;
+      m = further;
     }
     AddMatch(s, out, start, m);
     if (m.length > lv.insertLimit) s.nextInsert = s.pos;
@@ -280,7 +298,8 @@ void BuildSymbols(const CodecEntryTable& table, DynSymbols& sym) {
     const CodecCodeRecord& r = table.pDistanceCodes[i];
     sym.distanceExtra[i] = static_cast<std::uint8_t>(r.extraBits);
     sym.distanceLowest[i] = static_cast<std::uint16_t>(r.lowest);
-    for (std::int32_t d = r.lowest; d <= r.highest; ++d) {
+    // Above 256 every code covers whole spans of 128 distances, one slot per span.
+    for (std::int32_t d = r.lowest; d <= r.highest; d += d <= 256 ? 1 : 128) {
       if (d <= 256) {
         sym.distanceSlot[d - 1] = static_cast<std::uint8_t>(i);
       } else {
@@ -307,9 +326,8 @@ CodecWord DynDeflateCreate(CodecWord tableWord, CodecWord, CodecWord, CodecWord)
   s->table = table;
   s->buffer = static_cast<std::uint8_t*>(buffer);
   s->tokens = static_cast<std::uint32_t*>(tokens);
-  // The compares read up to 8 bytes past the data; those bytes are never used but are
-  // kept defined.
-  std::memset(s->buffer, 0, kDynBufferSize + kDynBufferSlack);
+  // Nothing reads past the data held; the slack after the buffer is cleared all the same.
+  std::memset(s->buffer + kDynBufferSize, 0, kDynBufferSlack);
   s->avail = 0;
   s->pos = 0;
   s->nextInsert = 0;
@@ -319,9 +337,10 @@ CodecWord DynDeflateCreate(CodecWord tableWord, CodecWord, CodecWord, CodecWord)
   s->bitCount = 0;
   ResetObservations(*s);
   BuildSymbols(*table, s->symbols);
-  for (std::int32_t& h : s->head) h = -1;
-  for (std::int32_t& h : s->head3) h = -1;
-  for (std::int32_t& p : s->prev) p = -1;
+  // Every byte 0xFF: every head and link −1, none.
+  std::memset(s->head, 0xFF, sizeof s->head);
+  std::memset(s->head3, 0xFF, sizeof s->head3);
+  std::memset(s->prev, 0xFF, sizeof s->prev);
   return Word(s);
 }
 
@@ -354,7 +373,7 @@ CodecWord DynDeflate(CodecWord handle, CodecWord blockWord, CodecWord crcWord, C
   out.count = s->bitCount;
 
   const std::uint8_t* in = block->pInput;
-  if (crcWord != 0) {
+  if (crcWord != 0 && remaining > 0) {
     Crc32UpdateFast(table.pCrc32Table, in, static_cast<std::size_t>(remaining),
                     *reinterpret_cast<std::uint32_t*>(crcWord));
   }
@@ -364,9 +383,10 @@ CodecWord DynDeflate(CodecWord handle, CodecWord blockWord, CodecWord crcWord, C
     if (remaining > 0 && s->avail == kDynBufferSize) Slide(*s);
     std::int32_t take = kDynBufferSize - s->avail;
     if (take > remaining) take = remaining;
-    std::memcpy(s->buffer + s->avail, in, static_cast<std::size_t>(take));
+    // An empty chunk may come without an address.
+    if (take > 0) std::memcpy(s->buffer + s->avail, in, static_cast<std::size_t>(take));
     s->avail += take;
-    in += take;
+    if (take > 0) in += take;
     remaining -= take;
     const bool last = final && remaining == 0;
     Parse(*s, out, last ? s->avail : s->avail - kDynLookahead, lv);

@@ -10,7 +10,9 @@
 // when it reaches kDynMaxBlockBytes, or at the end of the stream.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "codec/codec_table.h"
 
@@ -41,6 +43,8 @@ inline constexpr std::uint32_t DynMatch(std::int32_t length, std::int32_t distan
   return static_cast<std::uint32_t>(length) << 16 | static_cast<std::uint32_t>(distance);
 }
 
+static_assert(std::endian::native == std::endian::little, "the bit writer stores little-endian");
+
 // Output of one call: a growing task-allocated buffer and a 64-bit accumulator. Room for a
 // whole block is reserved before it is written, so writing bits never checks for room.
 struct DynBitOut {
@@ -59,7 +63,9 @@ struct DynBitOut {
     bits |= static_cast<std::uint64_t>(value) << count;
     count += n;
     if (count >= 32) {
-      for (int i = 0; i < 4; ++i) buffer[length++] = static_cast<std::uint8_t>(bits >> (8 * i));
+      // One 8-byte store of which 4 bytes count; Reserve keeps 16 bytes of slack for it.
+      std::memcpy(buffer + length, &bits, 8);
+      length += 4;
       bits >>= 32;
       count -= 32;
     }

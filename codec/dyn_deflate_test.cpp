@@ -515,6 +515,18 @@ TEST_F(DynDeflateTest, ACallFailsWithNoOutputAtEveryAllocation) {
   }
 }
 
+TEST_F(DynDeflateTest, AnEmptyChunkNeedsNoAddress) {
+  const CodecWord h = DynDeflateCreate(f.TableWord(), 0, 0, 0);
+  std::uint32_t crc = 0xFFFFFFFFu;
+  CodecBlock b{};
+  b.bFinal = 1;
+  ASSERT_EQ(DynDeflate(h, Word(&b), Word(&crc), 6), 1);
+  EXPECT_EQ(Bytes(b.pOutput, b.pOutput + b.lOutputSize), (Bytes{0x03, 0x00}));
+  EXPECT_EQ(crc, 0xFFFFFFFFu);
+  f.table.pfnFree(b.pOutput);
+  DynDeflateDestroy(h, 0, 0, 0);
+}
+
 TEST_F(DynDeflateTest, BadArgumentsAreRefused) {
   EXPECT_EQ(DynDeflateCreate(0, 0, 0, 0), 0);
   const CodecWord h = DynDeflateCreate(f.TableWord(), 0, 0, 0);

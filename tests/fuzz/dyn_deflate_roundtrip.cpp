@@ -86,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   lum::codec::DynDeflateDestroy(h, 0, 0, 0);
   Check(ZlibInflate(stream) == input);
   Check(CodecInflate(fixture.table, stream) == input);
-  Check(~crc == lum::test::ReferenceCrc32(input.data(), input.size()));
+  Check(~crc == static_cast<std::uint32_t>(
+                    crc32(crc32(0, nullptr, 0), input.data(), static_cast<uInt>(input.size()))));
   return 0;
 }
