@@ -115,6 +115,6 @@ std::uint32_t NewFileMode();
 
 // Makes a symbolic link at `linkPath` (which must not exist) holding `target`. Windows:
 // fails with 50 (not supported).
-bool CreateSymbolicLink(const std::string& linkPath, const std::string& target);
+bool MakeSymbolicLink(const std::string& linkPath, const std::string& target);
 
 }  // namespace lum::platform

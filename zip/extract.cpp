@@ -337,7 +337,7 @@ void cZipEngine::pvPlaceLink(std::int32_t FileIdx, const std::string& Path, cons
   // The link is made under the name reserved beside (or at) the target, then moved over it.
   const std::string at = Job.tempPath.empty() ? Job.createdPath : Job.tempPath;
   platform::RemoveFile(at);
-  if (!platform::CreateSymbolicLink(at, target)) RaiseCreate(platform::GetLastErrorCode(), Path);
+  if (!platform::MakeSymbolicLink(at, target)) RaiseCreate(platform::GetLastErrorCode(), Path);
   if (!Job.tempPath.empty() && !platform::MoveFileReplace(Job.tempPath, Path, false)) {
     RaiseCreate(platform::GetLastErrorCode(), Path);
   }

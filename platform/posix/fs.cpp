@@ -323,7 +323,7 @@ std::uint32_t NewFileMode() {
   return mode;
 }
 
-bool CreateSymbolicLink(const std::string& linkPath, const std::string& target) {
+bool MakeSymbolicLink(const std::string& linkPath, const std::string& target) {
   if (::symlink(target.c_str(), linkPath.c_str()) != 0) {
     posix::SetPathError(errno, linkPath);
     return false;

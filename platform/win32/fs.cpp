@@ -170,7 +170,7 @@ std::uint32_t NewFileMode() {
   return 0666;
 }
 
-bool CreateSymbolicLink(const std::string&, const std::string&) {
+bool MakeSymbolicLink(const std::string&, const std::string&) {
   ::SetLastError(ERROR_NOT_SUPPORTED);
   return false;
 }
