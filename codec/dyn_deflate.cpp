@@ -148,7 +148,14 @@ template <bool kLazy>
   // No match of 4: the latest position with the same first 3 bytes, when near enough.
   if (kLazy && best < kDynMinMatch && better < 3 && cand3 >= 0 && pos - cand3 <= kDynMaxDistance3) {
     const std::uint8_t* there = s.buffer + cand3;
-    if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) m = {3, pos - cand3};
+    const std::int32_t d = pos - cand3;
+    const int ds = s.symbols.Distance(d);
+    const int matchCost = s.litCost[257] + s.distCost[ds] + s.symbols.distanceExtra[ds];
+    const int literalCost = s.litCost[here[0]] + s.litCost[here[1]] + s.litCost[here[2]];
+    if (matchCost < literalCost && there[0] == here[0] && there[1] == here[1] &&
+        there[2] == here[2]) {
+      m = {3, d};
+    }
   }
   return m;
 }
@@ -337,6 +344,11 @@ CodecWord DynDeflateCreate(CodecWord tableWord, CodecWord, CodecWord, CodecWord)
   s->bitCount = 0;
   ResetObservations(*s);
   BuildSymbols(*table, s->symbols);
+  // Before the first block: literals at 6 bits (typical of text, which is where 3-byte
+  // matches are found), lengths at 7 and distances at 5 as in the fixed code.
+  std::memset(s->litCost, 6, 256);
+  std::memset(s->litCost + 256, 7, sizeof s->litCost - 256);
+  std::memset(s->distCost, 5, sizeof s->distCost);
   // Every byte 0xFF: every head and link −1, none.
   std::memset(s->head, 0xFF, sizeof s->head);
   std::memset(s->head3, 0xFF, sizeof s->head3);

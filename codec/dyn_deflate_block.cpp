@@ -213,6 +213,11 @@ void DynWriteBlock(DynDeflateState& s, DynBitOut& out, std::int32_t tokenEnd, st
     }
   }
 
+  if (best != storedBits || best >= fixedBits || best >= dynamicBits) {
+    for (int i = 0; i < kLitLenSymbols; ++i) s.litCost[i] = c.litLen[i] != 0 ? c.litLen[i] : 12;
+    for (int i = 0; i < kDistanceCodeCount; ++i)
+      s.distCost[i] = c.distLen[i] != 0 ? c.distLen[i] : 12;
+  }
   std::memmove(s.tokens, s.tokens + tokenEnd,
                static_cast<std::size_t>(s.tokenCount - tokenEnd) * sizeof(std::uint32_t));
   s.tokenCount -= tokenEnd;

@@ -28,8 +28,8 @@ inline constexpr std::int32_t kDynBufferSlack = 16;  // the 8-byte compares may 
 inline constexpr std::int32_t kDynTokenCapacity = kDynMaxBlockBytes + 4 * kDynMaxMatch;
 inline constexpr int kDynHashBits = 15;
 inline constexpr int kDynHash3Bits = 14;
-// A match of 3 bytes pays only when its distance is short; beyond this it costs more bits
-// than the three literals.
+// A match of 3 bytes is considered only within this distance, and taken only when the codes of
+// the previous block make it cheaper than its three literals.
 inline constexpr std::int32_t kDynMaxDistance3 = 4096;
 inline constexpr int kDynObservationKinds = 20;
 inline constexpr std::int32_t kDynFirstBuffer = 32768;  // output buffer of a call, doubled
@@ -120,6 +120,10 @@ struct DynDeflateState {
   std::int32_t newStartToken;
   std::int32_t newStartByte;
   DynSymbols symbols;
+  // Code lengths of the last block written (fixed-code lengths before the first; unused
+  // symbols count 12 bits), as the price of literals and short matches.
+  std::uint8_t litCost[288];
+  std::uint8_t distCost[kDistanceCodeCount];
   std::int32_t head[1 << kDynHashBits];
   std::int32_t head3[1 << kDynHash3Bits];  // latest position of each 3-byte hash
   std::int32_t prev[kDynWindow];
