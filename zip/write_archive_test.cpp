@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -699,6 +700,52 @@ TEST(WriteZip64Large, EntryOf5GiBGetsZip64Fields) {
   ASSERT_EQ(out[directory + 30] | out[directory + 31] << 8, 12);
   EXPECT_EQ(Get64(out, directory + 46 + 7 + 4), size);
   EXPECT_EQ(CountCentralHeaders(out, directory), 2u);
+}
+
+// A source of unknown size (a stream, like a pipe) that yields `total` zero bytes.
+class ZeroStream : public zip::IVfsStream {
+ public:
+  explicit ZeroStream(std::int64_t total) : m_left(total) {}
+  std::int32_t VfsSetFilePointer(std::int32_t&, std::int32_t&) override { return 0; }
+  std::int32_t VfsReadFile(std::uint8_t* destination, std::int32_t& size) override {
+    const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(size, m_left));
+    std::memset(destination, 0, static_cast<std::size_t>(std::max(n, 0)));
+    m_left -= n;
+    return n;
+  }
+  std::int32_t VfsWriteFile(const std::uint8_t*, std::int32_t&) override { return 0; }
+  void VfsSetEndOfFile(std::string&) override {}
+
+ private:
+  std::int64_t m_left;
+};
+
+// The sizes of a source of unknown size outgrow a local header without the Zip64 field: flag
+// bit 3 and a data descriptor with 64-bit sizes after the data. Smaller stream sources keep
+// the classic local header (the stream source tests above).
+TEST(WriteZip64Large, StreamSourcePast4GiBGetsA64BitDataDescriptor) {
+  if (std::getenv("LUM_LARGE_TESTS") == nullptr) GTEST_SKIP() << "set LUM_LARGE_TESTS";
+  ScratchDir dir;
+  const std::int64_t size = (std::int64_t{1} << 32) + 5;
+  cZipEngine z;
+  ASSERT_TRUE(z.AddFile(Variant(zip::StreamRef(std::make_shared<ZeroStream>(size))), "pipe.bin"));
+  ASSERT_TRUE(z.CompressArchive(Variant(dir / "out.zip"), {}, 1)) << z.LastError();
+  const Bytes out = ReadWholeFile(dir / "out.zip").value_or(Bytes(100));
+  EXPECT_EQ(out[6] & 8, 8);
+  EXPECT_EQ(Get32(out, 14), 0u);  // CRC and sizes in the descriptor
+  EXPECT_EQ(Get32(out, 18), 0u);
+  EXPECT_EQ(out[28] | out[29] << 8, 0);
+  const std::size_t end = out.size() - 22;
+  const std::uint32_t directory = Get32(out, end + 16);
+  const std::uint32_t compressed = Get32(out, directory + 20);
+  const std::size_t descriptor = 30 + 8 + compressed;
+  ASSERT_EQ(descriptor + 24, directory);
+  EXPECT_EQ(Get32(out, descriptor), 0x08074B50u);
+  EXPECT_EQ(Get32(out, descriptor + 4), Get32(out, directory + 16));
+  EXPECT_EQ(Get64(out, descriptor + 8), compressed);
+  EXPECT_EQ(Get64(out, descriptor + 16), static_cast<std::uint64_t>(size));
+  EXPECT_EQ(out[directory + 8] & 8, 8);
+  EXPECT_EQ(Get64(out, directory + 46 + 8 + 4), static_cast<std::uint64_t>(size));
 }
 
 // ---- Memory and stream targets: nothing written past their 32-bit positions ----
