@@ -120,6 +120,11 @@ bool FileWrite(const FileHandle& file, const void* source, std::uint32_t size,
 // the start, 87 for a bad method).
 std::uint32_t FileSeek(const FileHandle& file, std::int32_t distance, std::uint32_t method);
 
+// FileSeek with a 64-bit distance and result, like SetFilePointerEx: stores the new position
+// in `position`. Returns false with the last error set (131, 87) on failure.
+bool FileSeek64(const FileHandle& file, std::int64_t distance, std::uint32_t method,
+                std::int64_t& position);
+
 // Cuts (or extends) the file at the current position, like SetEndOfFile.
 bool FileSetEnd(const FileHandle& file);
 

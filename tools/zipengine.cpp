@@ -83,8 +83,9 @@ constexpr char kUsageBody[] =
     "    2  the engine reported an error (the message is printed with the entry's name)\n"
     "\n"
     "LIMITS\n"
-    "    No Zip64: archives and entries must stay below 2 GiB and 32768 entries. Stored\n"
-    "    and Deflate entries only; encrypted entries are refused.\n";
+    "    create writes Zip64 records where an entry or the archive reaches 4 GiB or\n"
+    "    65535 entries. list, extract and test do not read Zip64 yet. Stored and Deflate\n"
+    "    entries only; encrypted entries are refused.\n";
 
 void PrintUsage(std::FILE* out) {
   std::fputs(kUsageHead, out);

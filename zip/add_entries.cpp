@@ -181,7 +181,11 @@ bool cZipEngine::pvQueuePath(const std::string& Path, const platform::FindData& 
       e.Attributes &= ~static_cast<std::int32_t>(platform::kAttributeReparsePoint);
       e.UnixMode = folder ? (platform::kUnixDirectory | (Found.UnixMode & 07777)) : Found.UnixMode;
     }
-    e.Size = folder ? 0 : static_cast<std::int32_t>(Found.SizeLow);
+    // A file of 2 GiB or more shows the largest Size rather than a wrapped one; the writer
+    // counts its real size.
+    e.Size = folder ? 0
+                    : static_cast<std::int32_t>(std::min<std::uint64_t>(
+                          (std::uint64_t{Found.SizeHigh} << 32) | Found.SizeLow, 0x7FFFFFFF));
     e.DataSource = Variant(Path);
   }
   e.Comment = Comment;
@@ -207,7 +211,10 @@ bool cZipEngine::AddFile(const Variant& File, const std::string& Name, const std
     const bool folder = EndsWithBackslash(e.FileName);
     e.Attributes = folder ? records::kAttributeDirectory
                           : static_cast<std::int32_t>(source.FindData.Attributes);
-    e.Size = folder ? 0 : static_cast<std::int32_t>(source.FindData.SizeLow);
+    e.Size = folder ? 0
+                    : static_cast<std::int32_t>(std::min<std::uint64_t>(
+                          (std::uint64_t{source.FindData.SizeHigh} << 32) | source.FindData.SizeLow,
+                          0x7FFFFFFF));
     e.Comment = Comment;
     e.LastModified = pvFromFileTime(source.FindData.LastWriteTime);
     pvSetVariant(e.DataSource, File);

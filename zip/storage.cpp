@@ -357,6 +357,21 @@ std::int32_t pvVfsSeek(VfsHandle& h, std::int32_t distance, std::int32_t method)
   return static_cast<std::int32_t>(position);
 }
 
+std::int64_t pvVfsSeek64(VfsHandle& h, std::int64_t distance, std::int32_t method) {
+  if (h.Kind != VfsKind::kFile) {
+    if (distance < INT32_MIN || distance > INT32_MAX) {
+      RaiseSystem("pvVfsSeek", platform::kErrorInvalidParameter, h.sName);
+    }
+    return pvVfsSeek(h, static_cast<std::int32_t>(distance), method);
+  }
+  if (h.hFile != 1) pvVfsRead(h, nullptr, 0);
+  std::int64_t position = 0;
+  if (!platform::FileSeek64(h.File, distance, static_cast<std::uint32_t>(method), position)) {
+    RaiseLastError("pvVfsSeek", h.sName);
+  }
+  return position;
+}
+
 void pvVfsSetEof(VfsHandle& h, const std::string& name) {
   switch (h.Kind) {
     case VfsKind::kMemory: {

@@ -88,6 +88,12 @@ std::int32_t pvVfsWrite(VfsHandle& handle, const std::uint8_t* source, std::int3
 // (result 0), and a position before the start as position 0.
 std::int32_t pvVfsSeek(VfsHandle& handle, std::int32_t distance, std::int32_t method);
 
+// pvVfsSeek with 64-bit positions, for archives past 4 GiB. A file moves anywhere the file
+// system allows. Memory and stream handles stay 32-bit: a distance outside the signed 32-bit
+// range raises "pvVfsSeek" (invalid parameter) instead of being cut, and the result is
+// theirs.
+std::int64_t pvVfsSeek64(VfsHandle& handle, std::int64_t distance, std::int32_t method);
+
 // Ends the output at the current position: a memory buffer is trimmed to it, a stream is
 // told `name` through VfsSetEndOfFile, a file is cut there; a standard handle is left alone.
 void pvVfsSetEof(VfsHandle& handle, const std::string& name);

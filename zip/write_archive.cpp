@@ -8,13 +8,18 @@
 // goes back to where the entry started, so the next entry overwrites what was written of it.
 // Failures of the archive itself (the output, the directory, "Empty archive") are fatal.
 //
-// Beyond the plain algorithm: nothing is ever written with a wrapped size or offset (an
-// entry that would need Zip64 is refused and left out), 16-bit lengths and counts are
-// checked, the UTF-8 flag also protects an entry comment the OEM code page cannot hold, a
-// folder entry is marked stored rather than Deflate (it has no data, and no data is not a
-// Deflate stream), and a named file whose writing fails or is cancelled is cut to nothing,
-// because a partial archive whose last entry is a stored ZIP file ends with that file's own
-// end record and other tools would read it as the whole archive.
+// Sizes and offsets are 64-bit inside the writer. A value that does not fit its classic
+// field goes into the Zip64 records, and only then: the Zip64 extra field of the local header
+// when the source's size is known to reach 4 GiB, of the central header for each size or
+// offset that reaches it, and the Zip64 end record and locator when the directory's count,
+// size or offset does not fit. Every other archive is written with the classic records alone.
+//
+// Beyond the plain algorithm: nothing is ever written with a wrapped size or offset, 16-bit
+// lengths are checked, the UTF-8 flag also protects an entry comment the OEM code page cannot hold,
+// a folder entry is marked stored rather than Deflate (it has no data, and no data is not a Deflate
+// stream), and a named file whose writing fails or is cancelled is cut to nothing, because a
+// partial archive whose last entry is a stored ZIP file ends with that file's own end record and
+// other tools would read it as the whole archive.
 #include "zip/write_archive.h"
 
 #include "codec/dyn_deflate.h"
@@ -73,6 +78,7 @@ bool cZipEngine::CompressArchive(Variant ArchiveFile, const std::string& Comment
     job.archiveLevel = Level;
     job.useUtf8 = UseUtf8;
     job.output = pvVfsCreate(ArchiveFile);
+    job.placed.assign(static_cast<std::size_t>(std::max(m_lFileCount, 0)), WriteJob::Placed{});
     rec::Put32(job.local, rec::kLocalSignature);
     try {
       for (std::int32_t i = 0; i < m_lFileCount; ++i) pvCompressEntry(i, job);
@@ -99,24 +105,32 @@ void cZipEngine::pvCompressEntry(std::int32_t i, WriteJob& job) {
     return;
   }
   level = pvClamp(level, 0, 9);
-  const std::int32_t offset = pvVfsSeek(job.output, 0, 1);
+  const std::int64_t offset = pvVfsSeek64(job.output, 0, 1);
   // A stream answers −1 when it cannot seek; the local headers could not be completed.
   if (offset == -1 && job.output.Kind == VfsKind::kStream) {
     pvRaise("pvVfsSeek", std::string(kMsgOutputCannotSeek) + " (" + job.output.sName + ")");
   }
-  if (offset < 0) RaiseNeedsZip64(i);  // only a stream can report such a position
-  e.Offset = offset;
+  // Only a stream can report such a position: its positions are signed 32-bit.
+  if (offset < 0) RaiseNeedsZip64(i);
+  e.Offset = pvSaturate32(offset);
+  WriteJob::Placed& placed = job.placed[static_cast<std::size_t>(i)];
 
   const bool written = pvRunEntry("CompressArchive", [&] {
     // A byte array is read where the entry keeps it, not copied again.
     job.source =
         pvVfsOpen(e.DataSource.IsByteArray() ? Variant::Ref(e.DataSource.Bytes()) : e.DataSource);
     const bool folder = (e.Attributes & (rec::kAttributeDirectory | rec::kAttributeVolumeLabel));
-    if (!folder &&
-        (job.source.FindData.SizeHigh != 0 ||
-         job.source.FindData.SizeLow > static_cast<std::uint32_t>(kMaxArchivePosition))) {
-      RaiseNeedsZip64(i);
-    }
+    const std::int64_t knownSize =
+        folder ? 0
+               : static_cast<std::int64_t>((std::uint64_t{job.source.FindData.SizeHigh} << 32) |
+                                           job.source.FindData.SizeLow);
+    // The local header is written before the data, and its length cannot change afterwards:
+    // a source known to reach 4 GiB gets its Zip64 field now.
+    job.localZip64 = knownSize >= kZip64Marker32;
+    // Memory and stream targets hold signed 32-bit positions: a source past them is refused
+    // before any of it is read.
+    if (job.output.Kind != VfsKind::kFile && knownSize > kMaxArchivePosition) RaiseNeedsZip64(i);
+    job.descriptor = false;
 
     const std::int32_t flags = pvEntryUtf8Flag(e, job.useUtf8);
     const std::int32_t codePage = pvEntryCodePage(flags);
@@ -133,12 +147,13 @@ void cZipEngine::pvCompressEntry(std::int32_t i, WriteJob& job) {
     rec::Put16(h + rec::kLocalTime, time);
     rec::Put16(h + rec::kLocalDate, date);
     rec::Put32(h + rec::kLocalCrc32, 0xFFFFFFFFu);
-    rec::Put32(h + rec::kLocalCompressedSize, 0);
-    rec::Put32(h + rec::kLocalSize32, 0);
-    pvWriteLocalHeader(job.output, h, job.name, e.Extra);
-    job.dataStart = std::int64_t{offset} + rec::kLocalSize +
-                    static_cast<std::int64_t>(job.name.size() + e.Extra.size());
-    if (job.dataStart > kMaxArchivePosition) RaiseNeedsZip64(i);
+    rec::Put32(h + rec::kLocalCompressedSize, job.localZip64 ? 0xFFFFFFFFu : 0);
+    rec::Put32(h + rec::kLocalSize32, job.localZip64 ? 0xFFFFFFFFu : 0);
+    const ByteArray localExtra =
+        job.localZip64 ? pvZip64Extra({0, 0}, e.Extra) : ByteArray(e.Extra);
+    pvWriteLocalHeader(job.output, h, job.name, localExtra);
+    job.dataStart =
+        offset + rec::kLocalSize + static_cast<std::int64_t>(job.name.size() + localExtra.size());
 
     job.crc = 0xFFFFFFFFu;
     job.size = 0;
@@ -157,34 +172,59 @@ void cZipEngine::pvCompressEntry(std::int32_t i, WriteJob& job) {
     }
     pvVfsClose(job.source);
 
+    const bool large = job.size >= kZip64Marker32 || job.compressedSize >= kZip64Marker32;
+    // Sizes that outgrew a local header without the Zip64 field go into a data descriptor.
+    job.descriptor = large && !job.localZip64;
+    if (job.localZip64 || job.descriptor) job.versionNeeded = kVersionZip64;
     e.Crc32 = ~job.crc;
-    e.Size = static_cast<std::int32_t>(job.size);
-    e.CompressedSize = static_cast<std::int32_t>(job.compressedSize);
+    e.Size = pvSaturate32(job.size);
+    e.CompressedSize = pvSaturate32(job.compressedSize);
     e.Method = job.method;
-    e.Flags = flags;
+    e.Flags = flags | (job.descriptor ? kFlagDataDescriptor : 0);
     if (job.versionNeeded > job.directoryVersion) job.directoryVersion = job.versionNeeded;
 
     rec::Put16(h + rec::kLocalVersionNeeded, job.versionNeeded);
+    rec::Put16(h + rec::kLocalFlags, static_cast<std::uint32_t>(e.Flags));
     rec::Put16(h + rec::kLocalMethod, static_cast<std::uint32_t>(job.method));
-    rec::Put32(h + rec::kLocalCrc32, e.Crc32);
-    rec::Put32(h + rec::kLocalCompressedSize, static_cast<std::uint32_t>(e.CompressedSize));
-    rec::Put32(h + rec::kLocalSize32, static_cast<std::uint32_t>(e.Size));
-    const auto end = static_cast<std::int32_t>(job.dataStart + job.compressedSize);
-    pvVfsSeek(job.output, offset, 0);
-    pvWriteLocalHeader(job.output, h, job.name, e.Extra);
-    pvVfsSeek(job.output, end, 0);
+    // With a descriptor the local CRC and sizes are 0; with the Zip64 field both sizes are
+    // the marker and the field holds them.
+    rec::Put32(h + rec::kLocalCrc32, job.descriptor ? 0 : e.Crc32);
+    rec::Put32(h + rec::kLocalCompressedSize, job.descriptor   ? 0
+                                              : job.localZip64 ? 0xFFFFFFFFu
+                                                               : pvField32(job.compressedSize));
+    rec::Put32(h + rec::kLocalSize32, job.descriptor   ? 0
+                                      : job.localZip64 ? 0xFFFFFFFFu
+                                                       : pvField32(job.size));
+    const std::int64_t end = job.dataStart + job.compressedSize;
+    pvVfsSeek64(job.output, offset, 0);
+    pvWriteLocalHeader(job.output, h, job.name,
+                       job.localZip64 ? pvZip64Extra({job.size, job.compressedSize}, e.Extra)
+                                      : ByteArray(e.Extra));
+    pvVfsSeek64(job.output, end, 0);
+    if (job.descriptor) {
+      std::uint8_t d[24];
+      rec::Put32(d, kDataDescriptorSignature);
+      rec::Put32(d + 4, e.Crc32);
+      pvPut64(d + 8, job.compressedSize);
+      pvPut64(d + 16, job.size);
+      pvWriteAll(job.output, d, sizeof d);
+    }
+    placed.offset = offset;
+    placed.size = job.size;
+    placed.compressedSize = job.compressedSize;
   });
   if (!written) {
     job.ReleaseCodec();
     pvVfsClose(job.source);
-    pvVfsSeek(job.output, offset, 0);
+    pvVfsSeek64(job.output, offset, 0);
     e.Offset = -1;
+    placed.offset = -1;
   }
 }
 
 void cZipEngine::pvWriteCentralDirectory(const std::string& Comment, WriteJob& job) {
   m_lCurrentFile = -1;
-  const std::int32_t start = pvVfsSeek(job.output, 0, 1);
+  const std::int64_t start = pvVfsSeek64(job.output, 0, 1);
   std::uint8_t central[rec::kCentralSize] = {};
   rec::Put32(central, rec::kCentralSignature);
   rec::Put16(central + rec::kCentralVersionMadeBy, kVersionMadeBy);
@@ -193,10 +233,10 @@ void cZipEngine::pvWriteCentralDirectory(const std::string& Comment, WriteJob& j
   ByteArray directory;
   directory.reserve(kDirectoryFlush + 1024);
   std::int64_t directorySize = 0;
-  std::int32_t written = 0;
+  std::int64_t written = 0;
   auto flush = [&] {
-    if (std::int64_t{start} + directorySize + static_cast<std::int64_t>(directory.size()) >
-        kMaxArchivePosition) {
+    if (job.output.Kind != VfsKind::kFile &&
+        start + directorySize + static_cast<std::int64_t>(directory.size()) > kMaxArchivePosition) {
       RaiseNeedsZip64(m_lCurrentFile);
     }
     pvWriteAll(job.output, directory.data(), directory.size());
@@ -205,9 +245,9 @@ void cZipEngine::pvWriteCentralDirectory(const std::string& Comment, WriteJob& j
   };
   for (std::int32_t i = 0; i < m_lFileCount; ++i) {
     const EntryInfo& e = m_uFiles[static_cast<std::size_t>(i)];
-    if (e.Offset < 0) continue;
+    const WriteJob::Placed& placed = job.placed[static_cast<std::size_t>(i)];
+    if (e.Offset < 0 || placed.offset < 0) continue;
     m_lCurrentFile = i;
-    if (written == kMaxField16) pvRaise({}, kMsgValueTooLarge);
     std::uint16_t date = 0, time = 0;
     pvToDosDateTime(e.LastModified, date, time);
     rec::Put16(central + rec::kCentralFlags, static_cast<std::uint32_t>(e.Flags));
@@ -215,8 +255,8 @@ void cZipEngine::pvWriteCentralDirectory(const std::string& Comment, WriteJob& j
     rec::Put16(central + rec::kCentralTime, time);
     rec::Put16(central + rec::kCentralDate, date);
     rec::Put32(central + rec::kCentralCrc32, e.Crc32);
-    rec::Put32(central + rec::kCentralCompressedSize, static_cast<std::uint32_t>(e.CompressedSize));
-    rec::Put32(central + rec::kCentralSize32, static_cast<std::uint32_t>(e.Size));
+    rec::Put32(central + rec::kCentralCompressedSize, pvField32(placed.compressedSize));
+    rec::Put32(central + rec::kCentralSize32, pvField32(placed.size));
     // An entry that the Windows attributes cannot describe says it was made on Unix and
     // carries its mode in the high word; every other entry keeps host 0 (MS-DOS) and the
     // Windows attributes alone, as before.
@@ -224,9 +264,22 @@ void cZipEngine::pvWriteCentralDirectory(const std::string& Comment, WriteJob& j
     rec::Put16(central + rec::kCentralVersionMadeBy, unix ? kVersionMadeByUnix : kVersionMadeBy);
     rec::Put32(central + rec::kCentralExternalAttributes,
                static_cast<std::uint32_t>(e.Attributes) | (unix ? e.UnixMode << 16 : 0));
-    rec::Put32(central + rec::kCentralLocalOffset, static_cast<std::uint32_t>(e.Offset));
+    rec::Put32(central + rec::kCentralLocalOffset, pvField32(placed.offset));
+    // The Zip64 field holds each value whose classic field has the marker, in this order.
+    std::int64_t values[3];
+    std::size_t count = 0;
+    if (placed.size >= kZip64Marker32) values[count++] = placed.size;
+    if (placed.compressedSize >= kZip64Marker32) values[count++] = placed.compressedSize;
+    if (placed.offset >= kZip64Marker32) values[count++] = placed.offset;
+    const ByteArray extra = count == 0   ? ByteArray(e.Extra)
+                            : count == 1 ? pvZip64Extra({values[0]}, e.Extra)
+                            : count == 2 ? pvZip64Extra({values[0], values[1]}, e.Extra)
+                                         : pvZip64Extra({values[0], values[1], values[2]}, e.Extra);
+    rec::Put16(central + rec::kCentralVersionNeeded,
+               count == 0 ? job.directoryVersion
+                          : std::max<std::uint16_t>(job.directoryVersion, kVersionZip64));
     const std::int32_t codePage = pvEntryCodePage(e.Flags);
-    pvWriteCentralHeader(directory, central, pvEncodeEntry(e, codePage), e.Extra,
+    pvWriteCentralHeader(directory, central, pvEncodeEntry(e, codePage), extra,
                          pvToMultiByte(e.Comment, codePage));
     ++written;
     if (directory.size() >= kDirectoryFlush) flush();
@@ -235,12 +288,17 @@ void cZipEngine::pvWriteCentralDirectory(const std::string& Comment, WriteJob& j
   m_lCurrentFile = -1;
   if (written == 0) pvRaise({}, kMsgEmptyArchive);
 
+  if (written >= kZip64Marker16 || directorySize >= kZip64Marker32 || start >= kZip64Marker32) {
+    pvWriteZip64End(job.output, start + directorySize, written, directorySize, start,
+                    std::max<std::uint16_t>(job.directoryVersion, kVersionZip64));
+  }
+  const auto count16 = static_cast<std::uint32_t>(std::min<std::int64_t>(written, kZip64Marker16));
   std::uint8_t end[rec::kEndSize] = {};
   rec::Put32(end, rec::kEndSignature);
-  rec::Put16(end + rec::kEndDiskEntries, static_cast<std::uint32_t>(written));
-  rec::Put16(end + rec::kEndTotalEntries, static_cast<std::uint32_t>(written));
-  rec::Put32(end + rec::kEndDirectorySize, static_cast<std::uint32_t>(directorySize));
-  rec::Put32(end + rec::kEndDirectoryOffset, static_cast<std::uint32_t>(start));
+  rec::Put16(end + rec::kEndDiskEntries, count16);
+  rec::Put16(end + rec::kEndTotalEntries, count16);
+  rec::Put32(end + rec::kEndDirectorySize, pvField32(directorySize));
+  rec::Put32(end + rec::kEndDirectoryOffset, pvField32(start));
   pvWriteEndOfCentralDir(job.output, end, Comment);
   pvVfsSetEof(job.output, kOutputArchiveName);
 }

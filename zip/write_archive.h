@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "codec/codec_table.h"
 #include "zip/storage.h"
@@ -67,6 +68,21 @@ struct WriteJob {
   std::int64_t compressedSize = 0;  // bytes written after the local header
   std::int32_t method = 8;
   std::uint16_t versionNeeded = 20;
+  // The local header carries a Zip64 extra field for the sizes: the source's size was known
+  // to reach 0xFFFFFFFF before its data was written.
+  bool localZip64 = false;
+  // The entry's sizes outgrew a local header without that field (a source of unknown size,
+  // or one that grew): a data descriptor with 64-bit sizes follows the data.
+  bool descriptor = false;
+
+  // Where each written entry lies and its sizes, 64-bit (the entry table's members are
+  // 32-bit), indexed like the entry table; the central directory is written from these.
+  struct Placed {
+    std::int64_t offset = -1;
+    std::int64_t size = 0;
+    std::int64_t compressedSize = 0;
+  };
+  std::vector<Placed> placed;
 };
 
 }  // namespace lum::zip

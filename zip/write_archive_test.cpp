@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -607,17 +609,148 @@ TEST(WriteFailures, FieldsTooLargeFor16Bits) {
   EXPECT_TRUE(events.errors.back().cancelIn);
 }
 
-TEST(WriteFailures, MoreThan32767EntriesIsFatal) {
-  cZipEngine z;
-  for (int i = 0; i < 32768; ++i) ASSERT_TRUE(z.AddFile(Variant(Bytes{}), std::to_string(i)));
-  Bytes out;
-  EXPECT_FALSE(z.CompressArchive(Variant::Ref(out), {}, 0));
-  EXPECT_EQ(z.LastError(), "Value too large for a 16-bit field");
+// ---- Zip64 where sizes, offsets or counts outgrow the classic fields ----
+
+std::uint64_t Get64(const Bytes& b, std::size_t at) {
+  std::uint64_t v = 0;
+  for (int k = 7; k >= 0; --k) v = (v << 8) | b.at(at + static_cast<std::size_t>(k));
+  return v;
+}
+std::uint32_t Get32(const Bytes& b, std::size_t at) {
+  return static_cast<std::uint32_t>(b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16) |
+         static_cast<std::uint32_t>(b.at(at + 3)) << 24;
 }
 
-// ---- Nothing is written with a size or offset past 2 GiB ----
+// Counts the central headers from `offset` on, each walked by its three lengths.
+std::size_t CountCentralHeaders(const Bytes& b, std::size_t offset) {
+  std::size_t n = 0;
+  while (offset + 46 <= b.size() && Get32(b, offset) == 0x02014B50) {
+    offset += 46 + (b[offset + 28] | b[offset + 29] << 8) + (b[offset + 30] | b[offset + 31] << 8) +
+              (b[offset + 32] | b[offset + 33] << 8);
+    ++n;
+  }
+  return n;
+}
 
-TEST(WriteZip64, SourceOf2GiBIsLeftOut) {
+TEST(WriteZip64, EntryCountsOf65535AndMoreUseTheZip64EndRecord) {
+  for (const int count : {65534, 70000}) {
+    cZipEngine z;
+    for (int i = 0; i < count; ++i) ASSERT_TRUE(z.AddFile(Variant(Bytes{}), std::to_string(i)));
+    Bytes out;
+    ASSERT_TRUE(z.CompressArchive(Variant::Ref(out), {}, 0)) << z.LastError();
+    const std::size_t end = out.size() - 22;
+    ASSERT_EQ(Get32(out, end), 0x06054B50u);
+    const std::uint32_t directory = Get32(out, end + 16);
+    EXPECT_EQ(CountCentralHeaders(out, directory), static_cast<std::size_t>(count));
+    if (count < 0xFFFF) {
+      // Exactly as before: the classic end record right after the directory.
+      EXPECT_EQ(out[end + 8] | out[end + 9] << 8, count);
+      EXPECT_EQ(directory + Get32(out, end + 12), end);
+      continue;
+    }
+    EXPECT_EQ(out[end + 8] | out[end + 9] << 8, 0xFFFF);
+    EXPECT_EQ(out[end + 10] | out[end + 11] << 8, 0xFFFF);
+    const std::size_t locator = end - 20;
+    ASSERT_EQ(Get32(out, locator), 0x07064B50u);
+    EXPECT_EQ(Get32(out, locator + 16), 1u);
+    const std::uint64_t record = Get64(out, locator + 8);
+    ASSERT_EQ(record, locator - 56);
+    ASSERT_EQ(Get32(out, record), 0x06064B50u);
+    EXPECT_EQ(Get64(out, record + 4), 44u);
+    EXPECT_EQ(Get64(out, record + 24), static_cast<std::uint64_t>(count));
+    EXPECT_EQ(Get64(out, record + 32), static_cast<std::uint64_t>(count));
+    EXPECT_EQ(Get64(out, record + 48), directory);
+    EXPECT_EQ(Get64(out, record + 40), record - directory);
+  }
+}
+
+// A 5 GiB entry (a sparse file of zeros) written to a file: the Zip64 field in the local
+// header, filled in by the rewrite after the data, and in the central header; the public
+// sizes show the saturated value. Writes about 23 MB and takes seconds, so it runs only with
+// LUM_LARGE_TESTS set (natively; see docs/benchmarks.md).
+TEST(WriteZip64Large, EntryOf5GiBGetsZip64Fields) {
+  if (std::getenv("LUM_LARGE_TESTS") == nullptr) GTEST_SKIP() << "set LUM_LARGE_TESTS";
+  ScratchDir dir;
+  const std::string big = dir / "big.bin";
+  { std::ofstream f(big, std::ios::binary); }
+  const std::uint64_t size = std::uint64_t{5} << 30;
+  std::error_code ec;
+  fs::resize_file(big, size, ec);
+  if (ec) GTEST_SKIP() << "no sparse file: " << ec.message();
+  cZipEngine z;
+  ASSERT_TRUE(z.AddFile(Variant(big), "big.bin"));
+  ASSERT_TRUE(z.AddFile(Variant(Text(100)), "after.txt"));
+  ASSERT_TRUE(z.CompressArchive(Variant(dir / "out.zip"), {}, 1)) << z.LastError();
+  EXPECT_EQ(P::Entry(z, 0).Size, 0x7FFFFFFF);
+  const Bytes out = ReadWholeFile(dir / "out.zip").value_or(Bytes(100));
+  // Local header: both sizes marked, the field holds them.
+  EXPECT_EQ(Get32(out, 18), 0xFFFFFFFFu);
+  EXPECT_EQ(Get32(out, 22), 0xFFFFFFFFu);
+  EXPECT_EQ(out[4], 45);
+  ASSERT_EQ(out[28] | out[29] << 8, 20);
+  EXPECT_EQ(out[30 + 7] | out[30 + 8] << 8, 1);  // after the 7-byte name
+  EXPECT_EQ(Get64(out, 30 + 7 + 4), size);
+  const std::uint64_t compressed = Get64(out, 30 + 7 + 12);
+  EXPECT_LT(compressed, 0xFFFFFFFFu);
+  // Central header: only the uncompressed size goes into the field.
+  const std::size_t end = out.size() - 22;
+  const std::uint32_t directory = Get32(out, end + 16);
+  EXPECT_EQ(Get32(out, directory + 24), 0xFFFFFFFFu);
+  EXPECT_EQ(Get32(out, directory + 20), compressed);
+  ASSERT_EQ(out[directory + 30] | out[directory + 31] << 8, 12);
+  EXPECT_EQ(Get64(out, directory + 46 + 7 + 4), size);
+  EXPECT_EQ(CountCentralHeaders(out, directory), 2u);
+}
+
+// A source of unknown size (a stream, like a pipe) that yields `total` zero bytes.
+class ZeroStream : public zip::IVfsStream {
+ public:
+  explicit ZeroStream(std::int64_t total) : m_left(total) {}
+  std::int32_t VfsSetFilePointer(std::int32_t&, std::int32_t&) override { return 0; }
+  std::int32_t VfsReadFile(std::uint8_t* destination, std::int32_t& size) override {
+    const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(size, m_left));
+    std::memset(destination, 0, static_cast<std::size_t>(std::max(n, 0)));
+    m_left -= n;
+    return n;
+  }
+  std::int32_t VfsWriteFile(const std::uint8_t*, std::int32_t&) override { return 0; }
+  void VfsSetEndOfFile(std::string&) override {}
+
+ private:
+  std::int64_t m_left;
+};
+
+// The sizes of a source of unknown size outgrow a local header without the Zip64 field: flag
+// bit 3 and a data descriptor with 64-bit sizes after the data. Smaller stream sources keep
+// the classic local header (the stream source tests above).
+TEST(WriteZip64Large, StreamSourcePast4GiBGetsA64BitDataDescriptor) {
+  if (std::getenv("LUM_LARGE_TESTS") == nullptr) GTEST_SKIP() << "set LUM_LARGE_TESTS";
+  ScratchDir dir;
+  const std::int64_t size = (std::int64_t{1} << 32) + 5;
+  cZipEngine z;
+  ASSERT_TRUE(z.AddFile(Variant(zip::StreamRef(std::make_shared<ZeroStream>(size))), "pipe.bin"));
+  ASSERT_TRUE(z.CompressArchive(Variant(dir / "out.zip"), {}, 1)) << z.LastError();
+  const Bytes out = ReadWholeFile(dir / "out.zip").value_or(Bytes(100));
+  EXPECT_EQ(out[6] & 8, 8);
+  EXPECT_EQ(Get32(out, 14), 0u);  // CRC and sizes in the descriptor
+  EXPECT_EQ(Get32(out, 18), 0u);
+  EXPECT_EQ(out[28] | out[29] << 8, 0);
+  const std::size_t end = out.size() - 22;
+  const std::uint32_t directory = Get32(out, end + 16);
+  const std::uint32_t compressed = Get32(out, directory + 20);
+  const std::size_t descriptor = 30 + 8 + compressed;
+  ASSERT_EQ(descriptor + 24, directory);
+  EXPECT_EQ(Get32(out, descriptor), 0x08074B50u);
+  EXPECT_EQ(Get32(out, descriptor + 4), Get32(out, directory + 16));
+  EXPECT_EQ(Get64(out, descriptor + 8), compressed);
+  EXPECT_EQ(Get64(out, descriptor + 16), static_cast<std::uint64_t>(size));
+  EXPECT_EQ(out[directory + 8] & 8, 8);
+  EXPECT_EQ(Get64(out, directory + 46 + 8 + 4), static_cast<std::uint64_t>(size));
+}
+
+// ---- Memory and stream targets: nothing written past their 32-bit positions ----
+
+TEST(WriteZip64, SourceOf2GiBIsLeftOutOfAMemoryTarget) {
   ScratchDir dir;
   const std::string big = dir / "big.bin";
   { std::ofstream f(big, std::ios::binary); }
@@ -629,7 +762,8 @@ TEST(WriteZip64, SourceOf2GiBIsLeftOut) {
   z.SetEvents(&events);
   ASSERT_TRUE(z.AddFile(Variant(big)));
   ASSERT_TRUE(z.AddFile(Variant(Text(100)), "small.txt"));
-  EXPECT_EQ(z.FileInfo(0).Array()[3].Number(), static_cast<double>(std::int32_t(0x80000001)));
+  // The public size shows the saturated value, never a wrapped negative one.
+  EXPECT_EQ(z.FileInfo(0).Array()[3].Number(), 2147483647.0);
   Bytes out;
   EXPECT_TRUE(z.CompressArchive(Variant::Ref(out)));
   ASSERT_EQ(events.errors.size(), 1u);

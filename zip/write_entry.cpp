@@ -8,8 +8,8 @@
 //
 // When Deflate does not pay (more compressed bytes than source bytes), the entry is stored:
 // the source is read again from its start and written over the Deflate data, which costs a
-// second read instead of a copy of the source. Both passes refuse to go past 2 GiB in the
-// source or in the archive, so no header ever holds a wrapped size or offset.
+// second read instead of a copy of the source. Sizes are counted in 64 bits, so entries and
+// archives past 4 GiB are written whole; the headers then take the Zip64 records.
 #include "codec/deflate_levels.h"
 #include "zip/extract.h"
 #include "zip/write_archive.h"
@@ -22,10 +22,11 @@ namespace rec = records;
 
 namespace {
 
-// Raises "Unsupported entry size. Entry %1 needs Zip64" when the entry's source or its data
-// in the archive has grown past what a signed 32-bit field holds.
-void CheckZip64(const WriteJob& job, std::int32_t index) {
-  if (job.size > kMaxArchivePosition || job.dataStart + job.compressedSize > kMaxArchivePosition) {
+// Raises "Unsupported entry size. Entry %1 needs Zip64" when the entry's data has grown past
+// the signed 32-bit positions of a memory or stream target. A file takes any size.
+void CheckTargetSize(const WriteJob& job, std::int32_t index) {
+  if (job.output.Kind != VfsKind::kFile &&
+      job.dataStart + job.compressedSize > kMaxArchivePosition) {
     pvRaise({},
             pvCompoundMessage(kMsgUnsupportedSize, pvFormatEntryMessage(kMsgNeedsZip64, index)));
   }
@@ -53,11 +54,11 @@ void cZipEngine::pvDeflateEntryData(std::int32_t i, EntryInfo& e, WriteJob& job)
     }
     job.size += count;
     job.compressedSize += job.block.lOutputSize;
-    CheckZip64(job, i);
+    CheckTargetSize(job, i);
     pvWriteAll(job.output, job.block.pOutput, static_cast<std::size_t>(job.block.lOutputSize));
     m_uCodec.pfnFree(job.block.pOutput);
     job.block.pOutput = nullptr;
-    if (pvRaiseProgress(i, static_cast<std::int32_t>(job.size), e.Size)) pvUserCancelled();
+    if (pvRaiseProgress(i, pvSaturate32(job.size), e.Size)) pvUserCancelled();
     count = next;
   } while (count > 0);
 
@@ -76,7 +77,7 @@ void cZipEngine::pvStoreEntryData(std::int32_t i, EntryInfo& e, WriteJob& job) {
   // been read or written yet, so a source that cannot seek (a pipe) can still be stored.
   if (job.deflated) {
     pvVfsSeek(job.source, 0, 0);
-    pvVfsSeek(job.output, static_cast<std::int32_t>(job.dataStart), 0);
+    pvVfsSeek64(job.output, job.dataStart, 0);
   }
   job.method = rec::kMethodStored;
   job.versionNeeded = 10;
@@ -84,14 +85,14 @@ void cZipEngine::pvStoreEntryData(std::int32_t i, EntryInfo& e, WriteJob& job) {
   job.size = 0;
   job.compressedSize = 0;
   for (;;) {
-    if (pvRaiseProgress(i, static_cast<std::int32_t>(job.size), e.Size)) pvUserCancelled();
+    if (pvRaiseProgress(i, pvSaturate32(job.size), e.Size)) pvUserCancelled();
     const std::int32_t count = pvVfsRead(job.source, job.chunkBuffer.data(), kWriteChunk);
     if (count <= 0) break;
     m_uCodec.pfnCrc32Update(codec::Word(&m_uCodec), codec::Word(job.chunkBuffer.data()), count,
                             codec::Word(&job.crc));
     job.size += count;
     job.compressedSize += count;
-    CheckZip64(job, i);
+    CheckTargetSize(job, i);
     pvWriteAll(job.output, job.chunkBuffer.data(), static_cast<std::size_t>(count));
   }
 }

@@ -136,6 +136,41 @@ void pvWriteCentralHeader(ByteArray& directory, std::uint8_t* header, const Byte
   directory.insert(directory.end(), comment.begin(), comment.end());
 }
 
+ByteArray pvZip64Extra(std::initializer_list<std::int64_t> values, const ByteArray& extra) {
+  if (values.size() == 0) return extra;
+  ByteArray field(4 + 8 * values.size());
+  rec::Put16(field.data(), kZip64ExtraId);
+  rec::Put16(field.data() + 2, static_cast<std::uint32_t>(8 * values.size()));
+  std::uint8_t* p = field.data() + 4;
+  for (const std::int64_t v : values) {
+    pvPut64(p, v);
+    p += 8;
+  }
+  field.insert(field.end(), extra.begin(), extra.end());
+  return field;
+}
+
+void pvWriteZip64End(VfsHandle& out, std::int64_t recordOffset, std::int64_t entries,
+                     std::int64_t size, std::int64_t offset, std::uint16_t versionNeeded) {
+  std::uint8_t image[kZip64EndSize + kZip64LocatorSize] = {};
+  std::uint8_t* r = image;
+  rec::Put32(r, kZip64EndSignature);
+  pvPut64(r + 4, kZip64EndSize - 12);  // the record's size after this field
+  rec::Put16(r + 12, kVersionZip64);   // version made by
+  rec::Put16(r + 14, versionNeeded);
+  // Bytes 16–23: this disk and the directory's disk, both 0.
+  pvPut64(r + 24, entries);  // records on this disk
+  pvPut64(r + 32, entries);  // records in total
+  pvPut64(r + 40, size);
+  pvPut64(r + 48, offset);
+  std::uint8_t* l = image + kZip64EndSize;
+  rec::Put32(l, kZip64LocatorSignature);
+  // Bytes 4–7: the disk of the record, 0.
+  pvPut64(l + 8, recordOffset);
+  rec::Put32(l + 16, 1);  // disks in total
+  pvWriteAll(out, image, sizeof image);
+}
+
 void pvWriteEndOfCentralDir(VfsHandle& out, std::uint8_t* record, const std::string& comment) {
   const ByteArray bytes = pvToMultiByte(comment, platform::kCodePageOem);
   pvCheckField16(bytes.size());

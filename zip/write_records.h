@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "zip/entry_info.h"
@@ -15,12 +16,52 @@
 
 namespace lum::zip {
 
-// A name, extra field or comment of 32,768 bytes or more, or more than 32,767 entries.
+// A name, extra field or comment of 32,768 bytes or more.
 inline constexpr char kMsgValueTooLarge[] = "Value too large for a 16-bit field";
-// The largest value the writer puts into a 16-bit length or count field.
+// The largest value the writer puts into a 16-bit length field.
 inline constexpr std::int32_t kMaxField16 = 0x7FFF;
-// The last byte position an archive may use: offsets and sizes are signed 32-bit.
+// The largest value the public 32-bit members (Size, CompressedSize, Offset) show: a size or
+// offset beyond it is shown as this value, never wrapped or negative.
 inline constexpr std::int64_t kMaxArchivePosition = 0x7FFFFFFF;
+
+// ---- Zip64 ----
+// A size or offset of 0xFFFFFFFF or more, and an entry count of 0xFFFF or more, does not fit
+// its classic field: the field holds the marker (all bits set) and the value goes into the
+// Zip64 records. Below these, the classic records alone are written.
+inline constexpr std::int64_t kZip64Marker32 = 0xFFFFFFFF;
+inline constexpr std::int64_t kZip64Marker16 = 0xFFFF;
+inline constexpr std::uint16_t kZip64ExtraId = 0x0001;
+inline constexpr std::uint16_t kVersionZip64 = 45;
+inline constexpr std::uint32_t kZip64EndSignature = 0x06064B50;
+inline constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
+inline constexpr std::int32_t kZip64EndSize = 56;
+inline constexpr std::int32_t kZip64LocatorSize = 20;
+// A data descriptor follows the data of an entry whose local header has flag bit 3.
+inline constexpr std::int32_t kFlagDataDescriptor = 0x0008;
+inline constexpr std::uint32_t kDataDescriptorSignature = 0x08074B50;
+
+// The 32-bit field value of `value`: itself, or the marker when it does not fit.
+inline std::uint32_t pvField32(std::int64_t value) {
+  return value >= kZip64Marker32 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value);
+}
+// `value` as a public 32-bit member: kMaxArchivePosition when it does not fit.
+inline std::int32_t pvSaturate32(std::int64_t value) {
+  return static_cast<std::int32_t>(value > kMaxArchivePosition ? kMaxArchivePosition : value);
+}
+inline void pvPut64(std::uint8_t* p, std::int64_t v) {
+  records::Put32(p, static_cast<std::uint32_t>(v));
+  records::Put32(p + 4, static_cast<std::uint32_t>(static_cast<std::uint64_t>(v) >> 32));
+}
+
+// The Zip64 extra field (id 1) holding `values` (8 bytes each, in the order given), followed
+// by `extra` (the entry's own extra field). With no values, `extra` alone.
+ByteArray pvZip64Extra(std::initializer_list<std::int64_t> values, const ByteArray& extra);
+
+// Writes the Zip64 end-of-central-directory record (version `versionNeeded`) for `entries`
+// records, a directory of `size` bytes at `offset`, and the locator that points to the record
+// at `recordOffset` (where the output is now).
+void pvWriteZip64End(VfsHandle& out, std::int64_t recordOffset, std::int64_t entries,
+                     std::int64_t size, std::int64_t offset, std::uint16_t versionNeeded);
 // The name CompressArchive gives its output when it ends it.
 inline constexpr char kOutputArchiveName[] = "[output_archive]";
 

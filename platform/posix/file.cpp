@@ -208,6 +208,37 @@ std::uint32_t FileSeek(const FileHandle& file, std::int32_t distance, std::uint3
   return static_cast<std::uint32_t>(static_cast<std::uint64_t>(result));
 }
 
+bool FileSeek64(const FileHandle& file, std::int64_t distance, std::uint32_t method,
+                std::int64_t& position) {
+  if (!file.IsValid()) {
+    SetLastErrorCode(kErrorInvalidHandle);
+    return false;
+  }
+  int whence;
+  switch (method) {
+    case kFileBegin:
+      whence = SEEK_SET;
+      break;
+    case kFileCurrent:
+      whence = SEEK_CUR;
+      break;
+    case kFileEnd:
+      whence = SEEK_END;
+      break;
+    default:
+      SetLastErrorCode(kErrorInvalidParameter);
+      return false;
+  }
+  const off_t result = ::lseek(Fd(file), static_cast<off_t>(distance), whence);
+  if (result < 0) {
+    // lseek refuses a position before the start with EINVAL; Windows names that case.
+    SetLastErrorCode(errno == EINVAL ? kErrorNegativeSeek : posix::CodeFromErrno(errno));
+    return false;
+  }
+  position = static_cast<std::int64_t>(result);
+  return true;
+}
+
 bool FileSetEnd(const FileHandle& file) {
   if (!file.IsValid()) {
     SetLastErrorCode(kErrorInvalidHandle);

@@ -63,6 +63,15 @@ std::uint32_t FileSeek(const FileHandle& file, std::int32_t distance, std::uint3
   return ::SetFilePointer(Native(file), distance, nullptr, method);
 }
 
+bool FileSeek64(const FileHandle& file, std::int64_t distance, std::uint32_t method,
+                std::int64_t& position) {
+  LARGE_INTEGER move, result;
+  move.QuadPart = distance;
+  if (!::SetFilePointerEx(Native(file), move, &result, method)) return false;
+  position = result.QuadPart;
+  return true;
+}
+
 bool FileSetEnd(const FileHandle& file) {
   return ::SetEndOfFile(Native(file)) != FALSE;
 }
