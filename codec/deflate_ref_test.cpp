@@ -24,12 +24,7 @@ test::DeflateParams Level(int level) {
 
 TEST(DeflateZlib, EveryLevelAndChunkingDecodesToTheInput) {
   test::CodecFixture f;
-  std::vector<std::pair<std::string, Bytes>> inputs;
-  for (test::DataKind kind : test::AllDataKinds()) {
-    inputs.emplace_back(test::DataKindName(kind), test::MakeData(kind, 200000, 31));
-  }
-  inputs.emplace_back("mixed", Mixed(400000, 32));
-  inputs.emplace_back("empty", Bytes{});
+  const std::vector<std::pair<std::string, Bytes>> inputs = reftest::NamedInputs(200000, 400000);
   std::uint64_t seed = 40;
   for (const auto& [name, data] : inputs) {
     for (int level = 1; level <= 9; ++level) {

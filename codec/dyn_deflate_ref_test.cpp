@@ -34,12 +34,7 @@ Bytes Compress(const CodecEntryTable& table, const Bytes& data,
 
 TEST(DynDeflateReference, ZlibAndLibdeflateDecodeEveryLevelAndChunking) {
   test::CodecFixture f;
-  std::vector<std::pair<std::string, Bytes>> inputs;
-  for (test::DataKind kind : test::AllDataKinds()) {
-    inputs.emplace_back(test::DataKindName(kind), test::MakeData(kind, 200000, 31));
-  }
-  inputs.emplace_back("mixed", Mixed(500000, 32));
-  inputs.emplace_back("empty", Bytes{});
+  std::vector<std::pair<std::string, Bytes>> inputs = reftest::NamedInputs(200000, 500000);
   inputs.emplace_back("one byte", Bytes{0xFF});
   std::uint64_t seed = 40;
   for (const auto& [name, data] : inputs) {

@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/test_support.h"
@@ -61,6 +63,19 @@ inline Bytes Mixed(std::size_t size, std::uint64_t seed) {
   }
   out.resize(size);
   return out;
+}
+
+// Named test inputs: every kind of generated data at `size` bytes, the mix at `mixedSize`
+// and the empty input.
+inline std::vector<std::pair<std::string, Bytes>> NamedInputs(std::size_t size,
+                                                              std::size_t mixedSize) {
+  std::vector<std::pair<std::string, Bytes>> inputs;
+  for (test::DataKind kind : test::AllDataKinds()) {
+    inputs.emplace_back(test::DataKindName(kind), test::MakeData(kind, size, 31));
+  }
+  inputs.emplace_back("mixed", Mixed(mixedSize, 32));
+  inputs.emplace_back("empty", Bytes{});
+  return inputs;
 }
 
 }  // namespace lum::codec::reftest
