@@ -17,6 +17,7 @@
 #include <string>
 
 #include "bench/bench.h"
+#include "bench/deflate_refs.h"
 #include "codec/codec_init.h"
 #include "codec/deflate_levels.h"
 
@@ -25,12 +26,6 @@ namespace {
 
 constexpr std::size_t kChunk = 65536;
 constexpr std::size_t kSubsetPerFile = 2 * 1024 * 1024;
-
-struct Codec {
-  codec::Crc32Table crcTable;
-  codec::CodecEntryTable table{};
-  Codec() { codec::pvCodecInit(table, crcTable); }
-};
 
 // Our encoder through the entry table; returns the compressed size.
 std::size_t Lum(Codec& c, const std::vector<std::uint8_t>& data, int level) {
@@ -57,38 +52,6 @@ std::size_t Lum(Codec& c, const std::vector<std::uint8_t>& data, int level) {
   return total;
 }
 
-std::size_t Zlib(const std::vector<std::uint8_t>& data, int level, int strategy) {
-  static std::vector<std::uint8_t> buf(256 * 1024);
-  z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy);
-  std::size_t total = 0;
-  std::size_t pos = 0;
-  do {
-    const std::size_t n = std::min(kChunk, data.size() - pos);
-    z.next_in = const_cast<Bytef*>(data.data() + pos);
-    z.avail_in = static_cast<uInt>(n);
-    pos += n;
-    const int flush = pos == data.size() ? Z_FINISH : Z_NO_FLUSH;
-    do {
-      z.next_out = buf.data();
-      z.avail_out = static_cast<uInt>(buf.size());
-      deflate(&z, flush);
-      total += buf.size() - z.avail_out;
-    } while (z.avail_out == 0);
-  } while (pos < data.size());
-  deflateEnd(&z);
-  return total;
-}
-
-std::size_t Libdeflate(const std::vector<std::uint8_t>& data, int level,
-                       std::vector<std::uint8_t>& out) {
-  libdeflate_compressor* c = libdeflate_alloc_compressor(level);
-  const std::size_t n =
-      libdeflate_deflate_compress(c, data.data(), data.size(), out.data(), out.size());
-  libdeflate_free_compressor(c);
-  return n;
-}
-
 std::string Percent(std::size_t out, std::size_t in) {
   char buf[48];
   std::snprintf(buf, sizeof buf, "output %.2f %% of input", 100.0 * out / in);
@@ -103,9 +66,11 @@ void Measure(const std::vector<std::uint8_t>& data, const std::string& label, in
   std::size_t sizes[3] = {};
   double best[3] = {1e30, 1e30, 1e30};
   for (int round = 0; round < runs; ++round) {
-    best[0] = std::min(best[0], BestOf(1, [&] { sizes[0] = Zlib(data, level, Z_FIXED); }));
-    best[1] =
-        std::min(best[1], BestOf(1, [&] { sizes[1] = Zlib(data, level, Z_DEFAULT_STRATEGY); }));
+    best[0] = std::min(
+        best[0], BestOf(1, [&] { sizes[0] = ZlibDeflatedSize(data, level, Z_FIXED, kChunk); }));
+    best[1] = std::min(best[1], BestOf(1, [&] {
+                         sizes[1] = ZlibDeflatedSize(data, level, Z_DEFAULT_STRATEGY, kChunk);
+                       }));
     best[2] = std::min(best[2], BestOf(1, [&] { sizes[2] = Lum(c, data, level); }));
   }
   const std::string lv = " L" + std::to_string(level) + ": " + label;
@@ -122,7 +87,7 @@ void MeasureLibdeflate(const std::vector<std::uint8_t>& data, const std::string&
   const double mb = static_cast<double>(data.size()) / 1e6;
   std::vector<std::uint8_t> out(data.size() + data.size() / 8 + 1024);
   std::size_t size = 0;
-  const double t = BestOf(runs, [&] { size = Libdeflate(data, level, out); });
+  const double t = BestOf(runs, [&] { size = LibdeflateDeflatedSize(data, level, out); });
   Report({"deflate", "libdeflate L" + std::to_string(level) + ": " + label, mb / t, "MB/s", "",
           Percent(size, data.size())});
 }

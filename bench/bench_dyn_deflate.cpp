@@ -13,6 +13,7 @@
 #include <string>
 
 #include "bench/bench.h"
+#include "bench/deflate_refs.h"
 #include "codec/codec_init.h"
 #include "codec/dyn_deflate.h"
 
@@ -20,12 +21,6 @@ namespace lum::bench {
 namespace {
 
 constexpr std::size_t kChunk = 65536;
-
-struct Codec {
-  codec::Crc32Table crcTable;
-  codec::CodecEntryTable table{};
-  Codec() { codec::pvCodecInit(table, crcTable); }
-};
 
 std::size_t Dyn(Codec& c, const std::vector<std::uint8_t>& data, int level) {
   const codec::CodecWord h = codec::DynDeflateCreate(codec::Word(&c.table), 0, 0, 0);
@@ -50,38 +45,6 @@ std::size_t Dyn(Codec& c, const std::vector<std::uint8_t>& data, int level) {
   return total;
 }
 
-std::size_t Zlib(const std::vector<std::uint8_t>& data, int level) {
-  static std::vector<std::uint8_t> buf(256 * 1024);
-  z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::size_t total = 0;
-  std::size_t pos = 0;
-  do {
-    const std::size_t n = std::min(kChunk, data.size() - pos);
-    z.next_in = const_cast<Bytef*>(data.data() + pos);
-    z.avail_in = static_cast<uInt>(n);
-    pos += n;
-    const int flush = pos == data.size() ? Z_FINISH : Z_NO_FLUSH;
-    do {
-      z.next_out = buf.data();
-      z.avail_out = static_cast<uInt>(buf.size());
-      deflate(&z, flush);
-      total += buf.size() - z.avail_out;
-    } while (z.avail_out == 0);
-  } while (pos < data.size());
-  deflateEnd(&z);
-  return total;
-}
-
-std::size_t Libdeflate(const std::vector<std::uint8_t>& data, int level,
-                       std::vector<std::uint8_t>& out) {
-  libdeflate_compressor* c = libdeflate_alloc_compressor(level);
-  const std::size_t n =
-      libdeflate_deflate_compress(c, data.data(), data.size(), out.data(), out.size());
-  libdeflate_free_compressor(c);
-  return n;
-}
-
 std::string Note(std::size_t size, std::size_t ref1, std::size_t ref2) {
   char buf[96];
   if (ref1 == 0) {
@@ -101,8 +64,11 @@ void Measure(const std::vector<std::uint8_t>& data, int level, int runs) {
   std::size_t sizes[3] = {};
   double best[3] = {1e30, 1e30, 1e30};
   for (int round = 0; round < runs; ++round) {
-    best[0] = std::min(best[0], BestOf(1, [&] { sizes[0] = Libdeflate(data, level, out); }));
-    best[1] = std::min(best[1], BestOf(1, [&] { sizes[1] = Zlib(data, level); }));
+    best[0] =
+        std::min(best[0], BestOf(1, [&] { sizes[0] = LibdeflateDeflatedSize(data, level, out); }));
+    best[1] = std::min(best[1], BestOf(1, [&] {
+                         sizes[1] = ZlibDeflatedSize(data, level, Z_DEFAULT_STRATEGY, kChunk);
+                       }));
     best[2] = std::min(best[2], BestOf(1, [&] { sizes[2] = Dyn(c, data, level); }));
   }
   const std::string lv = " L" + std::to_string(level) + ": corpus";

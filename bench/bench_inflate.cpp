@@ -13,6 +13,7 @@
 #include <string>
 
 #include "bench/bench.h"
+#include "bench/deflate_refs.h"
 #include "codec/codec_init.h"
 #include "codec/inflate.h"
 
@@ -35,12 +36,6 @@ std::vector<std::uint8_t> Compress(const std::vector<std::uint8_t>& data, int st
   deflateEnd(&z);
   return out;
 }
-
-struct Codec {
-  codec::Crc32Table crcTable;
-  codec::CodecEntryTable table{};
-  Codec() { codec::pvCodecInit(table, crcTable); }
-};
 
 // Decodes `stream` through the entry table; returns the number of output bytes.
 std::size_t Lum(Codec& c, const std::vector<std::uint8_t>& stream, bool withCrc) {

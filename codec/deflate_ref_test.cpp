@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include "codec/deflate_levels.h"
+#include "codec/ref_test_support.h"
 #include "tests/support/deflate_reference.h"
 #include "tests/support/test_support.h"
 
@@ -12,66 +13,18 @@ namespace lum::codec {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// zlib's raw inflate; false unless the stream ends exactly at its last byte.
-bool ZlibInflate(const Bytes& stream, Bytes& out) {
-  z_stream z{};
-  if (inflateInit2(&z, -15) != Z_OK) return false;
-  z.next_in = const_cast<Bytef*>(stream.data());
-  z.avail_in = static_cast<uInt>(stream.size());
-  int rc = Z_OK;
-  std::uint8_t buf[65536];
-  while (rc == Z_OK) {
-    z.next_out = buf;
-    z.avail_out = sizeof buf;
-    rc = inflate(&z, Z_NO_FLUSH);
-    out.insert(out.end(), buf, buf + (sizeof buf - z.avail_out));
-    if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
-  }
-  const bool ok = rc == Z_STREAM_END && z.avail_in == 0;
-  inflateEnd(&z);
-  return ok;
-}
-
-bool LibdeflateInflate(const Bytes& stream, std::size_t size, Bytes& out) {
-  libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-  out.assign(size, 0);
-  std::size_t inUsed = 0;
-  std::size_t outUsed = 0;
-  const libdeflate_result rc = libdeflate_deflate_decompress_ex(
-      d, stream.data(), stream.size(), out.data(), out.size(), &inUsed, &outUsed);
-  libdeflate_free_decompressor(d);
-  out.resize(outUsed);
-  return rc == LIBDEFLATE_SUCCESS && inUsed == stream.size();
-}
+using reftest::LibdeflateInflate;
+using reftest::Mixed;
+using reftest::ZlibInflate;
 
 test::DeflateParams Level(int level) {
   const DeflateLevel p = DeflateLevelParams(level);
   return {p.bGreedy != 0, p.lMaxCandidates, p.lCompareLength};
 }
 
-// A mix of every kind of generated data, so one stream changes character several times.
-Bytes Mixed(std::size_t size, std::uint64_t seed) {
-  Bytes out;
-  test::Rng rng(seed);
-  const auto kinds = test::AllDataKinds();
-  while (out.size() < size) {
-    const Bytes part = test::MakeData(kinds[rng.Next() % kinds.size()],
-                                      static_cast<std::size_t>(rng.Range(1000, 90000)), rng.Next());
-    out.insert(out.end(), part.begin(), part.end());
-  }
-  out.resize(size);
-  return out;
-}
-
 TEST(DeflateZlib, EveryLevelAndChunkingDecodesToTheInput) {
   test::CodecFixture f;
-  std::vector<std::pair<std::string, Bytes>> inputs;
-  for (test::DataKind kind : test::AllDataKinds()) {
-    inputs.emplace_back(test::DataKindName(kind), test::MakeData(kind, 200000, 31));
-  }
-  inputs.emplace_back("mixed", Mixed(400000, 32));
-  inputs.emplace_back("empty", Bytes{});
+  const std::vector<std::pair<std::string, Bytes>> inputs = reftest::NamedInputs(200000, 400000);
   std::uint64_t seed = 40;
   for (const auto& [name, data] : inputs) {
     for (int level = 1; level <= 9; ++level) {

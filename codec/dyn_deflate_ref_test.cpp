@@ -10,6 +10,8 @@
 #include <utility>
 
 #include "codec/dyn_deflate.h"
+#include "codec/dyn_deflate_test_support.h"
+#include "codec/ref_test_support.h"
 #include "tests/support/deflate_reference.h"
 #include "tests/support/test_support.h"
 
@@ -17,80 +19,22 @@ namespace lum::codec {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using reftest::LibdeflateInflate;
+using reftest::Mixed;
+using reftest::ZlibInflate;
 
-bool ZlibInflate(const Bytes& stream, Bytes& out) {
-  z_stream z{};
-  if (inflateInit2(&z, -15) != Z_OK) return false;
-  z.next_in = const_cast<Bytef*>(stream.data());
-  z.avail_in = static_cast<uInt>(stream.size());
-  int rc = Z_OK;
-  std::uint8_t buf[65536];
-  while (rc == Z_OK) {
-    z.next_out = buf;
-    z.avail_out = sizeof buf;
-    rc = inflate(&z, Z_NO_FLUSH);
-    out.insert(out.end(), buf, buf + (sizeof buf - z.avail_out));
-    if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
-  }
-  const bool ok = rc == Z_STREAM_END && z.avail_in == 0;
-  inflateEnd(&z);
-  return ok;
-}
-
-bool LibdeflateInflate(const Bytes& stream, std::size_t size, Bytes& out) {
-  libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-  out.assign(size, 0);
-  std::size_t inUsed = 0;
-  std::size_t outUsed = 0;
-  const libdeflate_result rc = libdeflate_deflate_decompress_ex(
-      d, stream.data(), stream.size(), out.data(), out.size(), &inUsed, &outUsed);
-  libdeflate_free_decompressor(d);
-  out.resize(outUsed);
-  return rc == LIBDEFLATE_SUCCESS && inUsed == stream.size();
-}
-
+// The encoder's whole stream for `data` in the chunk sizes `chunks`; `crc` gets its register.
 Bytes Compress(const CodecEntryTable& table, const Bytes& data,
                const std::vector<std::int32_t>& chunks, int level, std::uint32_t& crc) {
-  Bytes stream;
-  const CodecWord h = DynDeflateCreate(Word(&table), 0, 0, 0);
-  EXPECT_NE(h, 0);
-  std::size_t at = 0;
-  crc = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < chunks.size(); ++i) {
-    CodecBlock b{};
-    b.pInput = data.data() + at;
-    b.lInputSize = chunks[i];
-    b.bFinal = i + 1 == chunks.size() ? 1 : 0;
-    at += static_cast<std::size_t>(chunks[i]);
-    EXPECT_EQ(DynDeflate(h, Word(&b), Word(&crc), level), 1);
-    stream.insert(stream.end(), b.pOutput, b.pOutput + b.lOutputSize);
-    table.pfnFree(b.pOutput);
-  }
-  DynDeflateDestroy(h, 0, 0, 0);
-  return stream;
-}
-
-Bytes Mixed(std::size_t size, std::uint64_t seed) {
-  Bytes out;
-  test::Rng rng(seed);
-  const auto kinds = test::AllDataKinds();
-  while (out.size() < size) {
-    const Bytes part = test::MakeData(kinds[rng.Next() % kinds.size()],
-                                      static_cast<std::size_t>(rng.Range(1000, 90000)), rng.Next());
-    out.insert(out.end(), part.begin(), part.end());
-  }
-  out.resize(size);
-  return out;
+  dyntest::Encoded run = dyntest::Compress(table, data, chunks, level);
+  EXPECT_TRUE(run.ok);
+  crc = run.crc;
+  return std::move(run.stream);
 }
 
 TEST(DynDeflateReference, ZlibAndLibdeflateDecodeEveryLevelAndChunking) {
   test::CodecFixture f;
-  std::vector<std::pair<std::string, Bytes>> inputs;
-  for (test::DataKind kind : test::AllDataKinds()) {
-    inputs.emplace_back(test::DataKindName(kind), test::MakeData(kind, 200000, 31));
-  }
-  inputs.emplace_back("mixed", Mixed(500000, 32));
-  inputs.emplace_back("empty", Bytes{});
+  std::vector<std::pair<std::string, Bytes>> inputs = reftest::NamedInputs(200000, 500000);
   inputs.emplace_back("one byte", Bytes{0xFF});
   std::uint64_t seed = 40;
   for (const auto& [name, data] : inputs) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/dyn_deflate_test_support.h"
 #include "codec/dyn_huffman.h"
 #include "platform/task_alloc.h"
 #include "tests/support/deflate_reference.h"
@@ -20,35 +21,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct Encoded {
-  Bytes stream;
-  std::uint32_t crc = 0xFFFFFFFFu;
-  bool ok = true;
-};
-
-// Compresses `data` in the chunk sizes `chunks` (the last call final) at `level`.
-Encoded Compress(const CodecEntryTable& table, const Bytes& data,
-                 const std::vector<std::int32_t>& chunks, int level) {
-  Encoded run;
-  const CodecWord h = DynDeflateCreate(Word(&table), 0, 0, 0);
-  if (h == 0) return {{}, 0, false};
-  std::size_t at = 0;
-  for (std::size_t i = 0; i < chunks.size(); ++i) {
-    CodecBlock b{};
-    b.pInput = data.data() + at;
-    b.lInputSize = chunks[i];
-    b.bFinal = i + 1 == chunks.size() ? 1 : 0;
-    at += static_cast<std::size_t>(chunks[i]);
-    if (DynDeflate(h, Word(&b), Word(&run.crc), level) != 1 || b.pOutput == nullptr) {
-      run.ok = false;
-      break;
-    }
-    run.stream.insert(run.stream.end(), b.pOutput, b.pOutput + b.lOutputSize);
-    table.pfnFree(b.pOutput);
-  }
-  DynDeflateDestroy(h, 0, 0, 0);
-  return run;
-}
+using dyntest::Compress;
+using dyntest::Encoded;
 
 Bytes CodecInflate(const CodecEntryTable& table, const Bytes& stream, bool& ok) {
   const CodecWord h = table.pfnInflateCreate(Word(&table), 0, 0, 0);

@@ -343,6 +343,18 @@ class UpdaterRuns(unittest.TestCase):
         for line in (b"Zoom=0.75", b"Mode=7", b"Ask=0"):
             self.assertIn(line + nl().encode(), text)
 
+    def assertRunChangesNothing(self, folder):
+        """One run starts the program and leaves every file as it was (Settings.ini aside,
+        whose user data is kept)."""
+        before = folder.snapshot()
+        result = folder.run(TOKEN)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(folder.started(True))
+        after = folder.snapshot()
+        del before["Settings.ini"], after["Settings.ini"]
+        self.assertEqual(after, before)
+        self.assertUserDataKept(folder)
+
     def assertNoWorkLeft(self, folder):
         for name in ("~UpdateStage", "~UpdateBackup", "~Update.journal"):
             self.assertFalse(os.path.exists(folder.file(name)), name)
@@ -354,14 +366,7 @@ class UpdaterRuns(unittest.TestCase):
         info = zip_entry(bytes(package), "f0290.txt")
         package[info] ^= 0xFF  # one byte of the stored data: its CRC-32 no longer matches
         folder = self.user_installation(bytes(package))
-        before = folder.snapshot()
-        result = folder.run(TOKEN)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertTrue(folder.started(True))
-        after = folder.snapshot()
-        del before["Settings.ini"], after["Settings.ini"]
-        self.assertEqual(after, before)
-        self.assertUserDataKept(folder)
+        self.assertRunChangesNothing(folder)
         self.assertNoWorkLeft(folder)
         self.assertTrue(any(line.startswith("package not applied: it failed verification")
                             for line in folder.log_lines()), folder.log_lines())
@@ -438,14 +443,7 @@ class UpdaterRuns(unittest.TestCase):
         # 4 MB that compress to a few kilobytes: the package fits, its content does not.
         folder.write("Lumetra.zip", make_zip({"big%d.dat" % i: bytes(1 << 20) for i in range(4)}
                                              | {"Lumetra.dat": b"new"}))
-        before = folder.snapshot()
-        result = folder.run(TOKEN)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertTrue(folder.started(True))
-        after = folder.snapshot()
-        del before["Settings.ini"], after["Settings.ini"]
-        self.assertEqual(after, before)
-        self.assertUserDataKept(folder)
+        self.assertRunChangesNothing(folder)
         self.assertTrue(any("not enough free space" in line for line in folder.log_lines()))
 
     def test_broken_or_closed_standard_error(self):

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "platform/fs.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/engine_events.h"
 #include "tests/support/test_support.h"
 #include "tests/support/zip_builder.h"
@@ -17,16 +18,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CliResult {
-  int status;
-  std::string out, err;
-};
-
 class ZipengineCli : public ::testing::Test {
  protected:
   void SetUp() override {
     if (platform::kPathSeparator == '\\') GTEST_SKIP() << "runs the native program";
-    m_program = (fs::read_symlink("/proc/self/exe").parent_path() / "zipengine").string();
+    m_program = ProgramBesideTest("zipengine");
     if (!fs::exists(m_program)) GTEST_SKIP() << "zipengine is not built";
     ZipBuilder b;
     b.AddStored("a.txt", "alpha\n");
@@ -43,12 +39,7 @@ class ZipengineCli : public ::testing::Test {
     const std::string out = m_dir / "stdout.txt", err = m_dir / "stderr.txt";
     const std::string command = "cd '" + m_dir.Str() + "' && " + before + "'" + m_program + "' " +
                                 args + " >'" + out + "' 2>'" + err + "'";
-    const int raw = std::system(command.c_str());
-    // A wait status: the exit code in bits 8-15 when the low bits (a signal) are 0.
-    CliResult r{(raw & 0x7F) == 0 ? (raw >> 8) & 0xFF : -1, {}, {}};
-    r.out = ToString(ReadWholeFile(out).value_or(Bytes()));
-    r.err = ToString(ReadWholeFile(err).value_or(Bytes()));
-    return r;
+    return RunCaptured(command, out, err);
   }
 
   ScratchDir m_dir;
@@ -178,7 +169,7 @@ TEST_F(ZipengineCli, ExtractRestoresTimesAndModesUnlessAskedNotTo) {
 }
 
 TEST_F(ZipengineCli, ProgressBarOnlyOnATerminal) {
-  if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
+  if (!HaveTool("script")) GTEST_SKIP() << "no script(1)";
   ZipBuilder b;
   for (int i = 0; i < 40; ++i)
     b.AddStored("f" + std::to_string(i), MakeData(DataKind::kRandom, 300000, i));

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "platform/fs.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/engine_events.h"
 #include "tests/support/test_support.h"
 #include "tests/support/zip_builder.h"
@@ -23,15 +24,6 @@ namespace lum::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CliResult {
-  int status;
-  std::string out, err;
-};
-
-bool HaveTool(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 // What the tree holds and what becomes of each item.
 enum class Kind { kFile, kExecutable, kReadOnly, kFifo, kDangling, kFileLink, kFolderLink };
@@ -66,7 +58,7 @@ class CreatePosix : public ::testing::Test {
  protected:
   void SetUp() override {
     if (platform::kPathSeparator == '\\') GTEST_SKIP() << "runs the native program";
-    m_program = (fs::read_symlink("/proc/self/exe").parent_path() / "zipengine").string();
+    m_program = ProgramBesideTest("zipengine");
     if (!fs::exists(m_program)) GTEST_SKIP() << "zipengine is not built";
     const fs::path tree = m_dir.Path() / "tree";
     fs::create_directories(tree / "what1.txt");
@@ -98,11 +90,7 @@ class CreatePosix : public ::testing::Test {
     const std::string out = m_dir / "stdout.txt", err = m_dir / "stderr.txt";
     const std::string command = "cd '" + m_dir.Str() + "' && timeout 30 '" + m_program + "' " +
                                 args + " >'" + out + "' 2>'" + err + "'";
-    const int raw = std::system(command.c_str());
-    CliResult r{(raw & 0x7F) == 0 ? (raw >> 8) & 0xFF : -1, {}, {}};
-    r.out = ToString(ReadWholeFile(out).value_or(Bytes()));
-    r.err = ToString(ReadWholeFile(err).value_or(Bytes()));
-    return r;
+    return RunCaptured(command, out, err);
   }
 
   // The file an item's data comes from (a link's target).

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/fs.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/engine_events.h"
 #include "tests/support/test_support.h"
 #include "tests/support/zip_builder.h"
@@ -17,16 +18,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CliResult {
-  int status;
-  std::string out, err;
-};
-
 class ZipengineCreate : public ::testing::Test {
  protected:
   void SetUp() override {
     if (platform::kPathSeparator == '\\') GTEST_SKIP() << "runs the native program";
-    m_program = (fs::read_symlink("/proc/self/exe").parent_path() / "zipengine").string();
+    m_program = ProgramBesideTest("zipengine");
     if (!fs::exists(m_program)) GTEST_SKIP() << "zipengine is not built";
     fs::create_directories(m_dir.Path() / "src" / "sub" / "deep");
     fs::create_directories(m_dir.Path() / "src" / "hollow");
@@ -41,11 +37,7 @@ class ZipengineCreate : public ::testing::Test {
     const std::string out = m_dir / "stdout.txt", err = m_dir / "stderr.txt";
     const std::string command = "cd '" + m_dir.Str() + "' && '" + m_program + "' " + args + " 2>'" +
                                 err + "' " + (after.empty() ? ">'" + out + "'" : after);
-    const int raw = std::system(command.c_str());
-    CliResult r{(raw & 0x7F) == 0 ? (raw >> 8) & 0xFF : -1, {}, {}};
-    r.out = ToString(ReadWholeFile(out).value_or(Bytes()));
-    r.err = ToString(ReadWholeFile(err).value_or(Bytes()));
-    return r;
+    return RunCaptured(command, out, err);
   }
 
   std::vector<std::string> Names(const std::string& archive) {

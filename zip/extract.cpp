@@ -84,17 +84,6 @@ VfsHandle CreateOutput(Variant& file, const EntryInfo& e, std::int64_t available
   pvRaise("pvVfsCreate", pvSystemErrorMessage(code, path));
 }
 
-// A file output handle that writes through `file` under the name `path`, so that errors
-// name the target, not the file written beside it.
-VfsHandle FileOutput(platform::FileHandle file, const std::string& path) {
-  VfsHandle h;
-  h.Kind = VfsKind::kFile;
-  h.sName = path;
-  h.File = std::move(file);
-  h.hFile = 1;
-  return h;
-}
-
 std::string FolderOf(const std::string& path) {
   const auto cut = path.find_last_of(platform::kPathSeparator == '\\' ? "\\/" : "/");
   return cut == std::string::npos ? std::string() : path.substr(0, cut);
@@ -118,7 +107,7 @@ void OpenReplacement(ExtractJob& job, const std::string& path, std::int32_t inde
   }
   if (file) {
     job.createdPath = path;
-    job.output = FileOutput(std::move(file), path);
+    job.output = pvFileOutput(std::move(file), path);
     return;
   }
   if (code != platform::kErrorFileExists && code != platform::kErrorAlreadyExists) {
@@ -137,7 +126,7 @@ void OpenReplacement(ExtractJob& job, const std::string& path, std::int32_t inde
   file = platform::CreateFileBeside(path, tempPath);
   if (!file) RaiseCreate(platform::GetLastErrorCode(), path);
   job.tempPath = std::move(tempPath);
-  job.output = FileOutput(std::move(file), path);
+  job.output = pvFileOutput(std::move(file), path);
 }
 
 // A Unix symbolic link recorded in the entry's attributes (mode 0120000 in the high word,

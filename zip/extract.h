@@ -114,6 +114,10 @@ bool pvIsReservedDeviceName(std::string_view component);
 // pre-size.
 std::int64_t pvByteArrayPresize(const EntryInfo& e, std::int64_t available);
 
+// A file output handle that writes through `file` under the name `path`, so that errors
+// name `path` (the target) even when `file` is written beside it.
+VfsHandle pvFileOutput(platform::FileHandle file, const std::string& path);
+
 // The output handle of a folder target's entry at `path`. The file is created directly;
 // only when that fails (a folder is missing, or anything else) does pvVfsCreate make the
 // missing folders and try again, raising its errors. A path ending in a separator names a

@@ -88,19 +88,21 @@ std::int64_t pvByteArrayPresize(const EntryInfo& e, std::int64_t available) {
   return std::min<std::int64_t>(e.Size, bound);
 }
 
+VfsHandle pvFileOutput(platform::FileHandle file, const std::string& path) {
+  VfsHandle h;
+  h.Kind = VfsKind::kFile;
+  h.sName = path;
+  h.File = std::move(file);
+  h.hFile = 1;
+  return h;
+}
+
 VfsHandle pvCreateOutputFile(const std::string& path) {
   if (!path.empty() && !platform::IsPathSeparator(path.back())) {
     platform::FileHandle file =
         pvCreateFile(path, platform::kGenericWrite, platform::kFileShareRead,
                      platform::kCreateAlways, platform::kAttributeArchive);
-    if (file) {
-      VfsHandle h;
-      h.Kind = VfsKind::kFile;
-      h.sName = path;
-      h.File = std::move(file);
-      h.hFile = 1;
-      return h;
-    }
+    if (file) return pvFileOutput(std::move(file), path);
   }
   return pvVfsCreate(Variant(path));
 }

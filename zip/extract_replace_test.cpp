@@ -16,6 +16,7 @@
 #include "tests/support/test_support.h"
 #include "tests/support/zip_builder.h"
 #include "zip/extract.h"
+#include "zip/extract_test_support.h"
 #include "zip/names.h"
 #include "zip/zip_engine.h"
 
@@ -28,16 +29,6 @@ using zip::Variant;
 
 const bool kWindows = platform::kPathSeparator == '\\';
 const Bytes kGood = ToBytes("the good file that is already installed");
-
-struct Opened {
-  EventRecorder r;
-  cZipEngine z;
-  explicit Opened(const Bytes& archive) {
-    z.SetEvents(&r);
-    EXPECT_TRUE(z.OpenArchive(Variant(archive))) << z.LastError();
-    r.Clear();
-  }
-};
 
 // Every failure kind, as an entry "app.bin" that fails (added last, so that data claimed
 // beyond its end overlaps no other entry), and the message the failure reports.

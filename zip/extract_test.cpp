@@ -9,6 +9,7 @@
 #include "tests/support/engine_events.h"
 #include "tests/support/test_support.h"
 #include "tests/support/zip_builder.h"
+#include "zip/extract_test_support.h"
 #include "zip/zip_engine.h"
 
 namespace lum::test {
@@ -22,17 +23,6 @@ const bool kWindows = platform::kPathSeparator == '\\';
 Bytes Pattern(std::size_t size, std::uint64_t seed) {
   return MakeData(DataKind::kBinary, size, seed);
 }
-
-// An engine with a recorder, opened on `archive` in memory.
-struct Opened {
-  EventRecorder r;
-  cZipEngine z;
-  explicit Opened(const Bytes& archive) {
-    z.SetEvents(&r);
-    EXPECT_TRUE(z.OpenArchive(Variant(archive))) << z.LastError();
-    r.Clear();
-  }
-};
 
 TEST(Extract, FolderTargetWritesEveryKindOfEntry) {
   ZipBuilder b;

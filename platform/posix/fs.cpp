@@ -15,27 +15,33 @@
 
 namespace lum::platform {
 
+namespace {
+
+// stat() of `path` (links followed); on failure sets the last error (an empty path is one
+// not found) and returns false.
+bool StatPath(const std::string& path, struct stat& st) {
+  if (path.empty()) {
+    SetLastErrorCode(kErrorPathNotFound);
+    return false;
+  }
+  if (::stat(path.c_str(), &st) != 0) {
+    posix::SetPathError(errno, path);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::uint32_t FileAttributesOf(const std::string& path) {
   struct stat st;
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
-    if (path.empty())
-      SetLastErrorCode(kErrorPathNotFound);
-    else
-      posix::SetPathError(errno, path);
-    return kInvalidFileAttributes;
-  }
+  if (!StatPath(path, st)) return kInvalidFileAttributes;
   return posix::AttributesFromStat(path, st) & ~kAttributeReparsePoint;
 }
 
 bool FileIdOf(const std::string& path, FileId& id) {
   struct stat st;
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
-    if (path.empty())
-      SetLastErrorCode(kErrorPathNotFound);
-    else
-      posix::SetPathError(errno, path);
-    return false;
-  }
+  if (!StatPath(path, st)) return false;
   id.Volume = static_cast<std::uint64_t>(st.st_dev);
   id.Index = static_cast<std::uint64_t>(st.st_ino);
   return true;

@@ -6,55 +6,17 @@
 #include <zlib.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
 #include "codec/deflate_levels.h"
+#include "tests/fuzz/roundtrip_checks.h"
 #include "tests/support/deflate_reference.h"
 #include "tests/support/test_support.h"
 
-namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
-Bytes ZlibInflate(const Bytes& stream) {
-  z_stream z{};
-  Check(inflateInit2(&z, -15) == Z_OK);
-  z.next_in = const_cast<Bytef*>(stream.data());
-  z.avail_in = static_cast<uInt>(stream.size());
-  Bytes out;
-  std::uint8_t buf[16384];
-  int rc = Z_OK;
-  while (rc == Z_OK) {
-    z.next_out = buf;
-    z.avail_out = sizeof buf;
-    rc = inflate(&z, Z_NO_FLUSH);
-    out.insert(out.end(), buf, buf + (sizeof buf - z.avail_out));
-  }
-  Check(rc == Z_STREAM_END && z.avail_in == 0);
-  inflateEnd(&z);
-  return out;
-}
-
-Bytes CodecInflate(const lum::codec::CodecEntryTable& table, const Bytes& stream) {
-  using lum::codec::Word;
-  const lum::codec::CodecWord handle = table.pfnInflateCreate(Word(&table), 0, 0, 0);
-  Check(handle != 0);
-  lum::codec::CodecBlock block{};
-  block.pInput = stream.data();
-  block.lInputSize = static_cast<std::int32_t>(stream.size());
-  Check(table.pfnInflate(handle, Word(&block), 0, 0) == 1 && block.pOutput != nullptr);
-  Bytes out(block.pOutput, block.pOutput + block.lOutputSize);
-  table.pfnFree(block.pOutput);
-  table.pfnInflateDestroy(handle, 0, 0, 0);
-  return out;
-}
-
-}  // namespace
+using lum::fuzz::Bytes;
+using lum::fuzz::Check;
+using lum::fuzz::CodecInflate;
+using lum::fuzz::ZlibInflate;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;
