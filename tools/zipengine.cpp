@@ -84,7 +84,8 @@ constexpr char kUsageBody[] =
     "\n"
     "LIMITS\n"
     "    create writes Zip64 records where an entry or the archive reaches 4 GiB or\n"
-    "    65535 entries. list, extract and test do not read Zip64 yet. Stored and Deflate\n"
+    "    65535 entries. list, extract and test read archives of any entry count, but not\n"
+    "    yet single entries or archives past 2 GiB. Stored and Deflate\n"
     "    entries only; encrypted entries are refused.\n";
 
 void PrintUsage(std::FILE* out) {

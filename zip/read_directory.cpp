@@ -21,6 +21,14 @@
 // short read anywhere in it) makes the archive invalid, instead of filling the table with
 // whatever the buffers held. The entry count is unsigned: up to 65535 entries, but a count
 // of 0x8000 or more that the directory's bytes cannot hold is refused at once.
+//
+// An archive with more entries than the classic count field holds (the writer then puts
+// 0xFFFF there, and 0xFFFFFFFF in the directory's size and offset) carries a Zip64 end
+// record, found through the locator just before the end record. Each classic field that
+// holds its marker is taken from that record instead. The table grows entry by entry as
+// records are read, so no count, however large, allocates more than the directory holds.
+// Sizes and offsets of single entries past 4 GiB are not read here (extraction refuses
+// such entries as needing Zip64).
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -40,6 +48,7 @@ constexpr char kMsgMissingEnd[] = "Missing end-of-central-directory record";
 constexpr char kMsgNoFilename[] = "Entry %1 has no filename";
 constexpr char kMsgTruncated[] = "Entry %1 is truncated";
 constexpr char kMsgCountOutOfRange[] = "Entry count out of range";
+constexpr char kMsgZip64EndOutOfRange[] = "Zip64 end record out of range";
 // Counts from here on were refused while the field was read as signed; they are taken now
 // when the directory's bytes can hold that many records.
 constexpr std::int32_t kLargeCount = 0x8000;
@@ -117,6 +126,74 @@ bool FindEndRecord(ArchiveInput& in, std::int32_t size, EndRecord& end) {
   return length == 0 || in.Read(end.comment.data(), length) == length;
 }
 
+// Where the central directory is, as the end records say: its entry count, size and offset,
+// and where it must end (the Zip64 end record, or else the classic one).
+struct DirectoryPlace {
+  std::int64_t count = 0;
+  std::int64_t size = 0;
+  std::int64_t offset = 0;
+  std::int64_t end = 0;
+};
+
+constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
+constexpr std::uint32_t kZip64EndSignature = 0x06064B50;
+constexpr std::int32_t kZip64LocatorSize = 20;
+constexpr std::int32_t kZip64EndSize = 56;
+
+std::int64_t Get64(const std::uint8_t* p) {
+  const std::uint64_t value = rec::Get32(p) | std::uint64_t{rec::Get32(p + 4)} << 32;
+  return value > 0x7FFFFFFFFFFFFFFFull ? -1 : static_cast<std::int64_t>(value);
+}
+
+// True when a Zip64 end record stands at `position`, read into `record`.
+bool Zip64EndAt(ArchiveInput& in, std::int64_t position, std::int64_t limit,
+                std::uint8_t (&record)[kZip64EndSize]) {
+  if (position < 0 || position + kZip64EndSize > limit) return false;
+  in.Seek(static_cast<std::int32_t>(position), 0);
+  return in.Read(record, kZip64EndSize) == kZip64EndSize &&
+         rec::Get32(record) == kZip64EndSignature;
+}
+
+// The directory's place from the classic end record, with every field that holds its Zip64
+// marker taken from the Zip64 end record that the locator before the end record points at.
+// The record is looked for where the locator says and, for data before the archive that
+// the offsets do not count, right before the locator.
+DirectoryPlace FindDirectory(ArchiveInput& in, const EndRecord& end) {
+  DirectoryPlace place;
+  place.count = rec::Get16(end.bytes + rec::kEndDiskEntries);
+  place.size = rec::Get32(end.bytes + rec::kEndDirectorySize);
+  place.offset = rec::Signed32(end.bytes + rec::kEndDirectoryOffset);
+  place.end = end.position;
+  const bool marked = place.count == 0xFFFF || place.size == 0xFFFFFFFF ||
+                      rec::Get32(end.bytes + rec::kEndDirectoryOffset) == 0xFFFFFFFF;
+  if (!marked || end.position < kZip64LocatorSize) return place;
+  std::uint8_t locator[kZip64LocatorSize] = {};
+  const std::int64_t locatorAt = end.position - kZip64LocatorSize;
+  in.Seek(static_cast<std::int32_t>(locatorAt), 0);
+  if (in.Read(locator, kZip64LocatorSize) < kZip64LocatorSize ||
+      rec::Get32(locator) != kZip64LocatorSignature) {
+    return place;
+  }
+  std::uint8_t record[kZip64EndSize] = {};
+  std::int64_t recordAt = Get64(locator + 8);
+  if (!Zip64EndAt(in, recordAt, locatorAt, record)) {
+    recordAt = locatorAt - kZip64EndSize;
+    if (!Zip64EndAt(in, recordAt, locatorAt, record)) {
+      pvRaise({}, pvCompoundMessage(kMsgInvalidArchive, kMsgZip64EndOutOfRange));
+    }
+  }
+  if (place.count == 0xFFFF) place.count = Get64(record + 24);
+  if (place.size == 0xFFFFFFFF) place.size = Get64(record + 40);
+  if (rec::Get32(end.bytes + rec::kEndDirectoryOffset) == 0xFFFFFFFF) {
+    place.offset = Get64(record + 48);
+  }
+  if (place.count < 0 || place.size < 0 || place.offset < 0 || place.offset > recordAt) {
+    pvRaise({}, pvCompoundMessage(kMsgInvalidArchive, kMsgZip64EndOutOfRange));
+  }
+  place.end = recordAt;
+  return place;
+}
+
 // True when a central-directory header signature stands at `offset`.
 bool DirectoryAt(ArchiveInput& in, std::int64_t offset, std::int32_t size) {
   if (offset < 0 || offset + 4 > size) return false;
@@ -128,11 +205,10 @@ bool DirectoryAt(ArchiveInput& in, std::int64_t offset, std::int32_t size) {
 // The number of bytes before the archive that its offsets do not count: where the directory
 // really starts (its size before the end record) less where the end record says it starts,
 // taken only when the recorded place holds no directory and the real one does.
-std::int64_t PrefixLength(ArchiveInput& in, const EndRecord& end, std::int32_t count,
-                          std::int32_t size) {
-  if (count == 0) return 0;
-  const std::int64_t recorded = rec::Signed32(end.bytes + rec::kEndDirectoryOffset);
-  const std::int64_t real = end.position - rec::Get32(end.bytes + rec::kEndDirectorySize);
+std::int64_t PrefixLength(ArchiveInput& in, const DirectoryPlace& place, std::int32_t size) {
+  if (place.count == 0) return 0;
+  const std::int64_t recorded = place.offset;
+  const std::int64_t real = place.end - place.size;
   if (real <= recorded || recorded < 0) return 0;
   if (DirectoryAt(in, recorded, size) || !DirectoryAt(in, real, size)) return 0;
   return real - recorded;
@@ -193,19 +269,21 @@ bool cZipEngine::OpenArchive(const Variant& ArchiveFile) {
     }
     std::string comment = pvFromCodePage(end.comment, platform::kCodePageOem);
 
-    const std::int32_t count = rec::Get16(end.bytes + rec::kEndDiskEntries);
-    const std::int64_t prefix = PrefixLength(in, end, count, size);
-    const std::int64_t start = rec::Signed32(end.bytes + rec::kEndDirectoryOffset) + prefix;
-    if (count >= kLargeCount && std::int64_t{count} * rec::kCentralSize > end.position - start) {
+    const DirectoryPlace place = FindDirectory(in, end);
+    const std::int64_t prefix = PrefixLength(in, place, size);
+    const std::int64_t start = place.offset + prefix;
+    if (place.count >= kLargeCount && place.count > (place.end - start) / rec::kCentralSize) {
       pvRaise({}, pvCompoundMessage(kMsgInvalidArchive, kMsgCountOutOfRange));
     }
-    std::vector<EntryInfo> table(static_cast<std::size_t>(count));
+    const auto count = static_cast<std::int32_t>(place.count);
+    std::vector<EntryInfo> table;
+    table.reserve(static_cast<std::size_t>(std::min<std::int32_t>(count, 0x10000)));
     in.Seek(static_cast<std::int32_t>(start), 0);
 
     std::uint8_t h[rec::kCentralSize];
     for (std::int32_t i = 0; i < count; ++i) {
       m_lCurrentFile = i;
-      EntryInfo& e = table[static_cast<std::size_t>(i)];
+      EntryInfo& e = table.emplace_back();
       ReadDirectoryBytes(in, h, rec::kCentralSize, i);
       if (rec::Get32(h) != rec::kCentralSignature) {
         pvReportDirect("OpenArchive",

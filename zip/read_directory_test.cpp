@@ -207,6 +207,101 @@ TEST(OpenArchive, CountsOf32768AndMoreAreUnsigned) {
   EXPECT_EQ(Name(z, 39999), "f39999");
 }
 
+// Rewrites an archive built without a comment so that its directory is found through a
+// Zip64 end record: the record and its locator go before the classic end record, whose
+// count, size and offset then hold the Zip64 markers. `count` is what the record claims;
+// `locatorTarget` (when not negative) replaces where the locator says the record is, and
+// `directoryOffset` (when not 0) the directory's offset in the record.
+Bytes WithZip64End(const Bytes& archive, std::uint64_t count, std::int64_t locatorTarget = -1,
+                   std::uint64_t directoryOffset = 0) {
+  const std::size_t endAt = archive.size() - 22;
+  const std::uint32_t dirSize = zip::records::Get32(archive.data() + endAt + 12);
+  const std::uint32_t dirOffset = zip::records::Get32(archive.data() + endAt + 16);
+  Bytes out(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(endAt));
+  const auto put64 = [&out](std::uint64_t v) {
+    PutLe32(out, static_cast<std::uint32_t>(v));
+    PutLe32(out, static_cast<std::uint32_t>(v >> 32));
+  };
+  const std::uint64_t recordAt = out.size();
+  PutLe32(out, 0x06064B50);
+  put64(44);
+  PutLe16(out, 45);
+  PutLe16(out, 45);
+  PutLe32(out, 0);
+  PutLe32(out, 0);
+  put64(count);
+  put64(count);
+  put64(dirSize);
+  put64(directoryOffset ? directoryOffset : dirOffset);
+  PutLe32(out, 0x07064B50);
+  PutLe32(out, 0);
+  put64(locatorTarget < 0 ? recordAt : static_cast<std::uint64_t>(locatorTarget));
+  PutLe32(out, 1);
+  out.insert(out.end(), archive.begin() + static_cast<std::ptrdiff_t>(endAt), archive.end());
+  const std::size_t newEnd = out.size() - 22;
+  PatchLe16(out, newEnd + 8, 0xFFFF);
+  PatchLe16(out, newEnd + 10, 0xFFFF);
+  PatchLe32(out, newEnd + 12, 0xFFFFFFFF);
+  PatchLe32(out, newEnd + 16, 0xFFFFFFFF);
+  return out;
+}
+
+TEST(OpenArchive, CountsPast65535ComeFromTheZip64EndRecord) {
+  ZipBuilder b;
+  for (int i = 0; i < 70000; ++i) b.AddStored("f" + std::to_string(i), "");
+  cZipEngine z;
+  ASSERT_TRUE(z.OpenArchive(Variant(WithZip64End(b.Build(), 70000)))) << z.LastError();
+  EXPECT_EQ(z.FileCount(), 70000);
+  EXPECT_EQ(Name(z, 69999), "f69999");
+}
+
+TEST(OpenArchive, HostileZip64EndRecordsAreRefusedClearly) {
+  ZipBuilder b;
+  b.AddStored("a.txt", "alpha");
+  b.AddStored("b.txt", "beta");
+  const Bytes plain = b.Build();
+  {
+    // A locator pointing at itself still finds the record right before it.
+    const Bytes selfPointing =
+        WithZip64End(plain, 2, static_cast<std::int64_t>(plain.size() - 22 + 56));
+    cZipEngine z;
+    ASSERT_TRUE(z.OpenArchive(Variant(selfPointing))) << z.LastError();
+    EXPECT_EQ(z.FileCount(), 2);
+  }
+  struct Case {
+    const char* what;
+    Bytes archive;
+    const char* message;
+  };
+  // Where the locator points nowhere useful and nothing stands right before it either.
+  const auto withoutRecord = [&plain](std::int64_t target) {
+    Bytes out = WithZip64End(plain, 2, target);
+    PatchLe32(out, plain.size() - 22, 0);  // the record's signature
+    return out;
+  };
+  const Case cases[] = {
+      {"count of 2^63", WithZip64End(plain, 0x8000000000000000ull),
+       "Invalid archive. Zip64 end record out of range"},
+      {"count of 2^40", WithZip64End(plain, 1ull << 40),
+       "Invalid archive. Entry count out of range"},
+      {"record past the end", withoutRecord(1ll << 62),
+       "Invalid archive. Zip64 end record out of range"},
+      {"locator at itself", withoutRecord(static_cast<std::int64_t>(plain.size() - 22 + 56)),
+       "Invalid archive. Zip64 end record out of range"},
+      {"directory after the record", WithZip64End(plain, 2, -1, 1ull << 33),
+       "Invalid archive. Zip64 end record out of range"},
+  };
+  for (const Case& c : cases) {
+    cZipEngine z;
+    EventRecorder r;
+    z.SetEvents(&r);
+    EXPECT_FALSE(z.OpenArchive(Variant(c.archive))) << c.what;
+    EXPECT_EQ(z.FileCount(), 0) << c.what;
+    ASSERT_FALSE(r.errors.empty()) << c.what;
+    EXPECT_EQ(r.errors.back().description, c.message) << c.what;
+  }
+}
+
 TEST(OpenArchive, NamesByFlagBit11AndSanitised) {
   const std::string utf8 = "gr\xC3\xBC\xC3\x9F/\xC3\xA4.txt";  // grüß/ä.txt
   ZipBuilder b;
