@@ -179,35 +179,6 @@ bool FileWrite(const FileHandle& file, const void* source, std::uint32_t size,
   return true;
 }
 
-std::uint32_t FileSeek(const FileHandle& file, std::int32_t distance, std::uint32_t method) {
-  if (!file.IsValid()) {
-    SetLastErrorCode(kErrorInvalidHandle);
-    return kInvalidSetFilePointer;
-  }
-  int whence;
-  switch (method) {
-    case kFileBegin:
-      whence = SEEK_SET;
-      break;
-    case kFileCurrent:
-      whence = SEEK_CUR;
-      break;
-    case kFileEnd:
-      whence = SEEK_END;
-      break;
-    default:
-      SetLastErrorCode(kErrorInvalidParameter);
-      return kInvalidSetFilePointer;
-  }
-  const off_t result = ::lseek(Fd(file), static_cast<off_t>(distance), whence);
-  if (result < 0) {
-    // lseek refuses a position before the start with EINVAL; Windows names that case.
-    SetLastErrorCode(errno == EINVAL ? kErrorNegativeSeek : posix::CodeFromErrno(errno));
-    return kInvalidSetFilePointer;
-  }
-  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(result));
-}
-
 bool FileSeek64(const FileHandle& file, std::int64_t distance, std::uint32_t method,
                 std::int64_t& position) {
   if (!file.IsValid()) {
@@ -237,6 +208,12 @@ bool FileSeek64(const FileHandle& file, std::int64_t distance, std::uint32_t met
   }
   position = static_cast<std::int64_t>(result);
   return true;
+}
+
+std::uint32_t FileSeek(const FileHandle& file, std::int32_t distance, std::uint32_t method) {
+  std::int64_t position = 0;
+  if (!FileSeek64(file, distance, method, position)) return kInvalidSetFilePointer;
+  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(position));
 }
 
 bool FileSetEnd(const FileHandle& file) {
