@@ -25,9 +25,9 @@
 // An archive with more entries than the classic count field holds (the writer then puts
 // 0xFFFF there, and 0xFFFFFFFF in the directory's size and offset) carries a Zip64 end
 // record, found through the locator just before the end record. Each classic field that
-// holds its marker is taken from that record instead. The table grows entry by entry as
-// records are read, so no count, however large, allocates more than the directory holds.
-// Sizes and offsets of single entries past 4 GiB are not read here (extraction refuses
+// holds its marker is taken from that record instead. A count that the directory's bytes
+// cannot hold is refused before the table is made, so the table never outgrows what the
+// archive really holds. Sizes and offsets of single entries past 4 GiB are not read here (extraction refuses
 // such entries as needing Zip64).
 #include <algorithm>
 #include <cstring>
@@ -276,14 +276,13 @@ bool cZipEngine::OpenArchive(const Variant& ArchiveFile) {
       pvRaise({}, pvCompoundMessage(kMsgInvalidArchive, kMsgCountOutOfRange));
     }
     const auto count = static_cast<std::int32_t>(place.count);
-    std::vector<EntryInfo> table;
-    table.reserve(static_cast<std::size_t>(std::min<std::int32_t>(count, 0x10000)));
+    std::vector<EntryInfo> table(static_cast<std::size_t>(count));
     in.Seek(static_cast<std::int32_t>(start), 0);
 
     std::uint8_t h[rec::kCentralSize];
     for (std::int32_t i = 0; i < count; ++i) {
       m_lCurrentFile = i;
-      EntryInfo& e = table.emplace_back();
+      EntryInfo& e = table[static_cast<std::size_t>(i)];
       ReadDirectoryBytes(in, h, rec::kCentralSize, i);
       if (rec::Get32(h) != rec::kCentralSignature) {
         pvReportDirect("OpenArchive",
