@@ -27,8 +27,8 @@
 // record, found through the locator just before the end record. Each classic field that
 // holds its marker is taken from that record instead. A count that the directory's bytes
 // cannot hold is refused before the table is made, so the table never outgrows what the
-// archive really holds. Sizes and offsets of single entries past 4 GiB are not read here (extraction refuses
-// such entries as needing Zip64).
+// archive really holds. Sizes and offsets of single entries past 4 GiB are not read here
+// (extraction refuses such entries as needing Zip64).
 #include <algorithm>
 #include <cstring>
 #include <vector>
