@@ -11,7 +11,8 @@ namespace lum::codec {
 // 17 with `crcTable.pvCrc32Table()`. The table must outlive every handle made from it.
 void pvCodecInit(CodecEntryTable& uTable, Crc32Table& crcTable);
 
-// The build's date and time, "yyyy-mm-dd hh:nn:ss" style as the codec reports it.
+// The build's date and time as "d.m.yyyy h:mm:ss": day, month and hour without leading
+// zeros (for example "8.12.2026 6:05:09").
 const char* CodecBuildDate();
 
 }  // namespace lum::codec

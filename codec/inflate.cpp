@@ -3,7 +3,7 @@
 //
 // A handle is fed one entry's compressed data in chunks of any size; a chunk may end
 // anywhere, even inside a code. Everything a call cannot finish stays in the handle: the
-// state number (0–12, see Step below), a bit buffer of at most 31 bits, the partial header
+// state (`State` in inflate_state.h), a bit buffer of at most 31 bits, the partial header
 // or match, the code tables of the block in progress and a 32 KiB window of history.
 //
 // Each call runs the state machine: refill the bit buffer byte by byte to at least 24
@@ -60,35 +60,11 @@ bool InflatePortableLoop() {
 namespace inflate {
 namespace {
 
-enum State : std::int32_t {
-  kFresh = 0,
-  kBlockHeader = 1,
-  kDynamicCounts = 2,
-  kCodeLengthCode = 3,
-  kCodeLengths = 4,
-  kRepeat = 5,
-  kLiteralLength = 6,
-  kLengthBits = 7,
-  kDistance = 8,
-  kDistanceBits = 9,
-  kStoredLength = 10,
-  kStoredCheck = 11,
-  kStoredBytes = 12,
-};
-
 std::uint32_t TakeBits(InflateState& s, int n) {
   std::uint32_t v = static_cast<std::uint32_t>(s.bitBuf & ((1ull << n) - 1u));
   s.bitBuf >>= n;
   s.bitCount -= n;
   return v;
-}
-
-// Releases the literal/length and distance tables in use unless they are the fixed ones.
-void ReleaseBlockTables(InflateState& s) {
-  if (s.lit != s.fixedLit) FreeHuffTable(*s.table, s.lit);
-  if (s.dist != s.fixedDist) FreeHuffTable(*s.table, s.dist);
-  s.lit = nullptr;
-  s.dist = nullptr;
 }
 
 // Decodes one code of `t` into its table entry `entry`, consuming the code's bits.

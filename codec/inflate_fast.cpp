@@ -213,11 +213,8 @@ inline void CopyFromWindow(const std::uint8_t* window, const std::uint8_t* outSt
       if (e & kEntryExceptional) {
         if (e & kEntryEmpty) return Step::kFail;
         if (EntryValue(e) == 256) {
-          if (s.lit != s.fixedLit) FreeHuffTable(*s.table, s.lit);
-          if (s.dist != s.fixedDist) FreeHuffTable(*s.table, s.dist);
-          s.lit = nullptr;
-          s.dist = nullptr;
-          s.state = 1;
+          ReleaseBlockTables(s);
+          s.state = kBlockHeader;
           break;
         }
         e = litEntries[bits & litMask];  // symbols 286 and 287 do nothing

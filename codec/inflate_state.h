@@ -10,6 +10,24 @@
 
 namespace lum::codec::inflate {
 
+// The state machine's states; the fast loop runs inside kLiteralLength and leaves in it or
+// in kBlockHeader.
+enum State : std::int32_t {
+  kFresh = 0,
+  kBlockHeader = 1,
+  kDynamicCounts = 2,
+  kCodeLengthCode = 3,
+  kCodeLengths = 4,
+  kRepeat = 5,
+  kLiteralLength = 6,
+  kLengthBits = 7,
+  kDistance = 8,
+  kDistanceBits = 9,
+  kStoredLength = 10,
+  kStoredCheck = 11,
+  kStoredBytes = 12,
+};
+
 // Bytes after the window that the fast loop's match copies may read (and ignore).
 inline constexpr std::int32_t kWindowPadding = 32;
 
@@ -21,7 +39,7 @@ struct InflateState {
   HuffTable* lit;              // literal/length table in use: fixed, dynamic or 0
   HuffTable* dist;             // distance table in use: fixed, dynamic or 0
   HuffTable* codeLen;          // code-length table while a dynamic header is read
-  std::int32_t state;          // 0–12
+  std::int32_t state;          // a State
   std::int32_t codeBase;       // base value of the length or distance code being completed
   std::int32_t codeExtraBits;  // and the number of its extra bits
   std::int32_t hlit;
@@ -45,6 +63,14 @@ struct InflateState {
 };
 
 enum class Step { kContinue, kNeedMore, kFail };
+
+// Releases the literal/length and distance tables in use unless they are the fixed ones.
+inline void ReleaseBlockTables(InflateState& s) {
+  if (s.lit != s.fixedLit) FreeHuffTable(*s.table, s.lit);
+  if (s.dist != s.fixedDist) FreeHuffTable(*s.table, s.dist);
+  s.lit = nullptr;
+  s.dist = nullptr;
+}
 
 // One pfnInflate call. The window is left as it was at the start of the call while the
 // call runs: a copy reaching before the call's first output byte reads it, everything later
@@ -83,10 +109,10 @@ struct InflateCall {
 };
 
 // Decodes literal/length and distance codes of the current block in whole symbols while at
-// least kFastInputMargin input bytes and a full match of output room remain. Entered in state 6
-// with the bit buffer holding 24–31 bits; leaves in state 6 or 1 (end of block) with at most
-// 31 bits buffered, every consumed byte accounted for, or returns kFail on a pattern with
-// no code or a distance code of 30 or 31 (or an allocation failure).
+// least kFastInputMargin input bytes and a full match of output room remain. Entered in
+// kLiteralLength with the bit buffer holding 24–31 bits; leaves in kLiteralLength or kBlockHeader
+// (end of block) with at most 31 bits buffered, every consumed byte accounted for, or returns kFail
+// on a pattern with no code or a distance code of 30 or 31 (or an allocation failure).
 Step FastDecode(InflateCall& c);
 inline constexpr std::int32_t kFastInputMargin = 16;
 
