@@ -43,16 +43,20 @@ std::string FolderBefore(const std::string& path, std::size_t pos) {
   return path.substr(0, pos == 0 ? 1 : pos);
 }
 
-// The current local time as a UTC file time, whole seconds.
-platform::FileTime NowFileTime() {
-  platform::SystemTime now = platform::CurrentLocalTime();
-  now.Milliseconds = 0;
+// Converts local calendar fields to a UTC file time; 0 when they are not a valid time.
+platform::FileTime LocalFieldsToFileTime(platform::SystemTime fields) {
+  fields.Milliseconds = 0;
   platform::FileTime local, utc;
-  if (!platform::SystemTimeToFileTime(now, local) ||
+  if (!platform::SystemTimeToFileTime(fields, local) ||
       !platform::LocalFileTimeToFileTime(local, utc)) {
     return platform::FileTime{};
   }
   return utc;
+}
+
+// The current local time as a UTC file time, whole seconds.
+platform::FileTime NowFileTime() {
+  return LocalFieldsToFileTime(platform::CurrentLocalTime());
 }
 
 void SetGeneratedMetadata(VfsHandle& h, std::uint32_t size) {
@@ -86,40 +90,29 @@ IVfsStream& StreamOf(VfsHandle& h, const char* source) {
 
 // Rewinds a stream once, before its first read or write, unless a seek came first.
 void RewindOnce(VfsHandle& h, IVfsStream& stream) {
-  if (h.hFile == 0) {
+  if (h.Access == VfsAccess::kNone) {
     std::int32_t distance = 0, method = 0;
     stream.VfsSetFilePointer(distance, method);
-    h.hFile = -1;
+    h.Access = VfsAccess::kTried;
   }
 }
 
 void EnsureOpen(VfsHandle& h, bool forWrite) {
-  if (h.hFile == 1) return;
+  if (h.Access == VfsAccess::kOpen) return;
   h.File = forWrite ? pvCreateFile(h.sName, platform::kGenericWrite, platform::kFileShareRead,
                                    platform::kCreateAlways, platform::kAttributeArchive)
                     : pvCreateFile(h.sName, platform::kGenericRead,
                                    platform::kFileShareRead | platform::kFileShareWrite,
                                    platform::kOpenExisting, 0);
   if (!h.File) {
-    h.hFile = -1;
+    h.Access = VfsAccess::kTried;
     RaiseLastError(forWrite ? "pvVfsWrite" : "pvVfsRead", h.sName);
   }
-  h.hFile = 1;
+  h.Access = VfsAccess::kOpen;
 }
 
 std::int32_t ClampCount(std::int32_t count, std::int32_t wanted) {
   return std::clamp(count, std::int32_t{0}, std::max(wanted, std::int32_t{0}));
-}
-
-// Converts local calendar fields to a UTC file time; 0 when they are not a valid time.
-platform::FileTime LocalFieldsToFileTime(platform::SystemTime fields) {
-  fields.Milliseconds = 0;
-  platform::FileTime local, utc;
-  if (!platform::SystemTimeToFileTime(fields, local) ||
-      !platform::LocalFileTimeToFileTime(local, utc)) {
-    return platform::FileTime{};
-  }
-  return utc;
 }
 
 }  // namespace
@@ -236,10 +229,10 @@ VfsHandle pvVfsCreate(const Variant& target) {
       h.File = pvCreateFile(h.sName, platform::kGenericWrite, platform::kFileShareRead,
                             platform::kCreateAlways, platform::kAttributeArchive);
       if (!h.File) {
-        h.hFile = -1;
+        h.Access = VfsAccess::kTried;
         RaiseLastError("pvVfsCreate", h.sName);
       }
-      h.hFile = 1;
+      h.Access = VfsAccess::kOpen;
     }
   }
   return h;
@@ -344,13 +337,13 @@ std::int32_t pvVfsSeek(VfsHandle& h, std::int32_t distance, std::int32_t method)
     }
     case VfsKind::kStream: {
       IVfsStream& stream = StreamOf(h, "pvVfsSeek");
-      h.hFile = -1;
+      h.Access = VfsAccess::kTried;
       return stream.VfsSetFilePointer(distance, method);
     }
     case VfsKind::kFile:
       break;
   }
-  if (h.hFile != 1) pvVfsRead(h, nullptr, 0);
+  if (h.Access != VfsAccess::kOpen) pvVfsRead(h, nullptr, 0);
   const std::uint32_t position =
       platform::FileSeek(h.File, distance, static_cast<std::uint32_t>(method));
   if (position == platform::kInvalidSetFilePointer) RaiseLastError("pvVfsSeek", h.sName);
@@ -364,7 +357,7 @@ std::int64_t pvVfsSeek64(VfsHandle& h, std::int64_t distance, std::int32_t metho
     }
     return pvVfsSeek(h, static_cast<std::int32_t>(distance), method);
   }
-  if (h.hFile != 1) pvVfsRead(h, nullptr, 0);
+  if (h.Access != VfsAccess::kOpen) pvVfsRead(h, nullptr, 0);
   std::int64_t position = 0;
   if (!platform::FileSeek64(h.File, distance, static_cast<std::uint32_t>(method), position)) {
     RaiseLastError("pvVfsSeek", h.sName);
@@ -405,9 +398,9 @@ void pvVfsClose(VfsHandle& h) {
     h.CallerBuffer = nullptr;  // the caller's array stays as it is
     ByteArray().swap(h.OwnBuffer);
   }
-  if (h.hFile != 0 && h.hFile != -1) {
+  if (h.Access == VfsAccess::kOpen) {
     h.File.Close();
-    h.hFile = 0;
+    h.Access = VfsAccess::kNone;
   }
   h.oStream.reset();
 }
