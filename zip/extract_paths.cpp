@@ -93,7 +93,7 @@ VfsHandle pvFileOutput(platform::FileHandle file, const std::string& path) {
   h.Kind = VfsKind::kFile;
   h.sName = path;
   h.File = std::move(file);
-  h.hFile = 1;
+  h.Access = VfsAccess::kOpen;
   return h;
 }
 

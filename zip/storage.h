@@ -27,6 +27,13 @@ namespace lum::zip {
 
 enum class VfsKind { kFile, kMemory, kStream };
 
+// How far a handle's first access went.
+enum class VfsAccess : std::int8_t {
+  kNone,   // no file opened, no stream positioned yet
+  kTried,  // the file's last open failed, or the stream has been positioned
+  kOpen,   // the file is open (the handle is in File)
+};
+
 // A storage handle. Move-only (it may own an operating-system handle); destroying it closes
 // what it holds, so an operation that leaves by an error loses no handle even before its
 // pvVfsClose runs.
@@ -38,9 +45,7 @@ struct VfsHandle {
   VfsHandle& operator=(const VfsHandle&) = delete;
   ~VfsHandle() = default;
 
-  // 0: no file opened yet; −1: the last open failed (file) or the stream has been positioned;
-  // 1: open (the handle is in File).
-  std::int32_t hFile = 0;
+  VfsAccess Access = VfsAccess::kNone;
   platform::FileHandle File;
   VfsKind Kind = VfsKind::kFile;
   StreamRef oStream;

@@ -315,23 +315,23 @@ TEST(FileStorageTest, FolderPathReportsTheFolderAndReadingItFails) {
   ASSERT_TRUE(platform::MakeDirectory(dir / "f"));
   VfsHandle h = pvVfsOpen(Variant((dir / "f") + platform::kPathSeparator));
   EXPECT_TRUE(h.FindData.Attributes & platform::kAttributeDirectory);
-  EXPECT_EQ(h.hFile, 0);  // nothing opened yet
+  EXPECT_EQ(h.Access, VfsAccess::kNone);  // nothing opened yet
   const ZipError e = Raised([&] { pvVfsRead(h, nullptr, 0); });
   EXPECT_EQ(e.Source, "pvVfsRead");
-  EXPECT_EQ(h.hFile, -1);
+  EXPECT_EQ(h.Access, VfsAccess::kTried);
 }
 
 TEST(FileStorageTest, CreateMakesParentFoldersOrOnlyFolders) {
   TempDir dir;
   {
     VfsHandle out = pvVfsCreate(Variant(dir / "a/b/c.zip"));
-    EXPECT_EQ(out.hFile, 1);  // created at once
+    EXPECT_EQ(out.Access, VfsAccess::kOpen);  // created at once
   }
   EXPECT_TRUE(platform::FileAttributesOf(dir / "a/b") & platform::kAttributeDirectory);
   EXPECT_NE(platform::FileAttributesOf(dir / "a/b/c.zip"), platform::kInvalidFileAttributes);
 
   VfsHandle folder = pvVfsCreate(Variant((dir / "x/y") + platform::kPathSeparator));
-  EXPECT_EQ(folder.hFile, 0);  // a folder: nothing opened
+  EXPECT_EQ(folder.Access, VfsAccess::kNone);  // a folder: nothing opened
   EXPECT_TRUE(platform::FileAttributesOf(dir / "x/y") & platform::kAttributeDirectory);
 }
 
@@ -358,7 +358,7 @@ TEST(FileStorageTest, OperatingSystemFailuresNameTheOperationAndTheFile) {
   EXPECT_EQ(e.Description.rfind("[", 0), 0u);
   EXPECT_NE(e.Description.find(" (" + path + ")"), std::string::npos);
   pvVfsClose(out);
-  EXPECT_EQ(out.hFile, 0);
+  EXPECT_EQ(out.Access, VfsAccess::kNone);
 
   // A folder cannot be created as a file.
   ASSERT_TRUE(platform::MakeDirectory(dir / "d"));
@@ -372,11 +372,11 @@ TEST(FileStorageTest, LazyOpenAndReopenAfterClose) {
   const std::string path = dir / "r.bin";
   TempDir::WriteText(path, "data");
   VfsHandle in = pvVfsOpen(Variant(path));
-  EXPECT_EQ(in.hFile, 0);
+  EXPECT_EQ(in.Access, VfsAccess::kNone);
   EXPECT_EQ(pvVfsSeek(in, 0, 2), 4);  // a seek opens it for reading
-  EXPECT_EQ(in.hFile, 1);
+  EXPECT_EQ(in.Access, VfsAccess::kOpen);
   pvVfsClose(in);
-  EXPECT_EQ(in.hFile, 0);
+  EXPECT_EQ(in.Access, VfsAccess::kNone);
   std::uint8_t buf[4];
   EXPECT_EQ(pvVfsRead(in, buf, 4), 4);  // opens again from the start
   pvVfsClose(in);
@@ -387,7 +387,7 @@ TEST(StandardHandleTest, NamesInAnyCaseAndNoEndOfFile) {
   EXPECT_EQ(h.FindData.Attributes, platform::kAttributeArchive);
   EXPECT_EQ(h.FindData.SizeLow, 0u);
   EXPECT_EQ(pvVfsWrite(h, nullptr, 0), 0);  // opens the standard output
-  EXPECT_EQ(h.hFile, 1);
+  EXPECT_EQ(h.Access, VfsAccess::kOpen);
   pvVfsSetEof(h, "x");  // nothing to do for a standard handle
   pvVfsClose(h);
   EXPECT_TRUE(pvCreateFile("Stderr:", 0, 0, 0, 0));

@@ -55,7 +55,7 @@ void WriteJob::ReleaseCodec() {
 }
 
 void WriteJob::AbandonOutput() noexcept {
-  if (output.Kind != VfsKind::kFile || output.hFile != 1) return;
+  if (output.Kind != VfsKind::kFile || output.Access != VfsAccess::kOpen) return;
   if (pvStdHandleOf(output.sName) != 0) return;  // a standard handle
   try {
     pvVfsSeek(output, 0, 0);
