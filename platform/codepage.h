@@ -39,13 +39,9 @@ std::u32string DecodeUtf8(const char* bytes, std::size_t count);
 inline std::u32string DecodeUtf8(const std::string& text) {
   return DecodeUtf8(text.data(), text.size());
 }
-// Encodes code points as UTF-8; surrogates and values above U+10FFFF become U+FFFD.
-std::string EncodeUtf8(const std::u32string& codePoints);
+// Appends a code point as UTF-8; surrogates and values above U+10FFFF become U+FFFD.
 void AppendUtf8(std::string& out, char32_t codePoint);
 // The same text with every invalid UTF-8 sequence replaced by U+FFFD.
 std::string SanitizeUtf8(const char* bytes, std::size_t count);
-
-// The length of `text` in UTF-16 code units (each code point above U+FFFF counts two).
-std::size_t Utf16Length(const std::string& text);
 
 }  // namespace lum::platform

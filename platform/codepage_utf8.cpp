@@ -82,13 +82,6 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
-std::string EncodeUtf8(const std::u32string& codePoints) {
-  std::string out;
-  out.reserve(codePoints.size());
-  for (char32_t c : codePoints) AppendUtf8(out, c);
-  return out;
-}
-
 std::string SanitizeUtf8(const char* bytes, std::size_t count) {
   std::string out;
   out.reserve(count);
@@ -105,12 +98,6 @@ std::string SanitizeUtf8(const char* bytes, std::size_t count) {
     i += used;
   }
   return out;
-}
-
-std::size_t Utf16Length(const std::string& text) {
-  std::size_t units = 0;
-  for (char32_t c : DecodeUtf8(text)) units += c > 0xFFFF ? 2 : 1;
-  return units;
 }
 
 }  // namespace lum::platform

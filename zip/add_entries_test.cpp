@@ -97,7 +97,8 @@ TEST(AddFile, StreamsFilesAndFolders) {
   EXPECT_EQ(Names(z),
             (std::vector<std::string>{"[stream]", "a.txt", "as\\folder\\", "sub", "sub\\"}));
   EXPECT_EQ(P::Entry(z, 0).Size, 11);
-  EXPECT_EQ(pvToObject(P::Entry(z, 0).DataSource), stream);  // a reference, not a copy
+  ASSERT_TRUE(P::Entry(z, 0).DataSource.IsObject());
+  EXPECT_EQ(P::Entry(z, 0).DataSource.Object(), stream);  // a reference, not a copy
   EXPECT_EQ(P::Entry(z, 1).Size, 5);
   EXPECT_EQ(P::Entry(z, 1).Attributes & 0x10, 0);
   EXPECT_EQ(P::Entry(z, 2).Attributes, 0x10);

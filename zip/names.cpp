@@ -143,15 +143,6 @@ void pvSetVariant(Variant& field, const Variant& value) {
   }
 }
 
-StreamRef pvToObject(const Variant& value) {
-  if (value.IsObject()) return value.Object();
-  return nullptr;
-}
-
-std::int32_t pvUnsignedAdd(std::int32_t a, std::int32_t b) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
-}
-
 ByteArray ToUtf8Array(const std::string& text) {
   return pvToCodePage(text, platform::kCodePageUtf8);
 }

@@ -40,8 +40,8 @@ std::string pvToValidPath(const std::uint8_t* bytes, std::size_t count, std::int
 bool pvIsInvalidPathChar(char32_t c);
 
 // `text` with every invalid path character (see pvIsInvalidPathChar) replaced by
-// `replacement`. A direct character test stands in for a cached regular expression over the
-// same character class, so nothing is created or cached and nothing can fail.
+// `replacement`. Each character is tested directly, so nothing is allocated but the result
+// and nothing can fail.
 std::string pvReplaceInvalidChars(const std::string& text, const std::string& replacement);
 
 // `folder`, then "\" when folder and name are both non-empty and folder does not already end
@@ -75,12 +75,6 @@ std::int32_t pvClamp(std::int32_t value, std::int32_t minimum, std::int32_t maxi
 // Stores `value` into `field`: a stream object by reference, anything else as a copy (a byte
 // array that refers to the caller's array becomes an array of its own).
 void pvSetVariant(Variant& field, const Variant& value);
-
-// The stream object held in `value`, or null when it holds none. Never raises.
-StreamRef pvToObject(const Variant& value);
-
-// a + b modulo 2^32.
-std::int32_t pvUnsignedAdd(std::int32_t a, std::int32_t b);
 
 // The UTF-8 bytes of `text` (no byte-order mark, no terminating zero); empty for empty text.
 ByteArray ToUtf8Array(const std::string& text);

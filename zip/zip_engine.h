@@ -51,7 +51,6 @@ inline constexpr char kMsgCrcCheckFailed[] = "CRC check failed";
 inline constexpr char kMsgUnsupportedEncryption[] = "Unsupported encryption";
 inline constexpr char kMsgInvalidLocalHeader[] = "Invalid local header";
 inline constexpr char kMsgEntryInvalidSignature[] = "Entry %1 has invalid signature";
-inline constexpr char kMsgNotImplemented[] = "Not implemented";
 inline constexpr char kMsgOutputCannotSeek[] = "Output cannot seek";
 // The name under which a nameless entry is listed.
 inline constexpr char kEntryPlaceholderName[] = "[entry %1]";
