@@ -202,7 +202,9 @@ TEST_F(CreatePosix, EveryNameAndKindAsPythonAndBsdtarReadIt) {
     EXPECT_EQ(e.central.versionMadeBy >> 8, unixHost ? 3 : 0);
     const std::uint32_t attributes = item.kind == Kind::kReadOnly ? 0x21 : 0x20;
     EXPECT_EQ(e.central.externalAttributes & 0xFFFF, attributes);
-    if (item.kind == Kind::kExecutable) EXPECT_EQ(e.central.externalAttributes >> 16, 0100755u);
+    if (item.kind == Kind::kExecutable) {
+      EXPECT_EQ(e.central.externalAttributes >> 16, 0100755u);
+    }
     if (!python) continue;
     ASSERT_TRUE(py.count(name));
     std::ostringstream want;
