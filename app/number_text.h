@@ -1,8 +1,8 @@
 // Number conversions of the update run: reading a setting's text as a number, rounding it to
 // a 32-bit integer, and writing a floating-point value back as text.
 //
-// These follow the classic Basic conventions the settings file was written with: reading
-// takes the number a text begins with (invariant form, blanks skipped anywhere, &H and &O
+// The settings file holds numbers written by the application's own Basic-style routines, so
+// these read and write the same forms: reading takes the number a text begins with (invariant form, blanks skipped anywhere, &H and &O
 // prefixes) and gives 0 for anything else; rounding goes to the even neighbour on halves;
 // floating-point values are written with at most 15 significant digits.
 #pragma once
