@@ -10,12 +10,17 @@
 
 namespace lum::platform {
 
-// The separator of file-system paths: "\" on Windows, "/" on POSIX.
+// True in the Windows build, where file-system paths follow the Windows rules: "\" and "/"
+// both separate, names such as CON or NUL stand for devices, and trailing dots and blanks of a
+// name are dropped. False on POSIX, where "/" alone separates and every other byte belongs to
+// the name. Code that behaves differently on the two asks this, never the separator.
 #ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
+inline constexpr bool kWindowsPaths = true;
 #else
-inline constexpr char kPathSeparator = '/';
+inline constexpr bool kWindowsPaths = false;
 #endif
+// The separator of file-system paths: "\" on Windows, "/" on POSIX.
+inline constexpr char kPathSeparator = kWindowsPaths ? '\\' : '/';
 // True for a separator of file-system paths: "\" and "/" on Windows (both are accepted by its
 // file API), "/" alone on POSIX (where "\" is an ordinary character of a file name).
 constexpr bool IsPathSeparator(char c) {

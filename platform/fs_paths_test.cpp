@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-const bool kWindows = kPathSeparator == '\\';
+const bool kWindows = kWindowsPaths;
 
 std::string Join(const std::string& folder, const std::string& name) {
   return folder + kPathSeparator + name;

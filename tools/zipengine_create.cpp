@@ -400,7 +400,7 @@ int RunCreate(const Args& args) {
   if (archive != "-") {
     // Written beside the archive and moved over it when complete; the folder it goes into is
     // made first, as the writer would.
-    const std::size_t slash = archive.find_last_of(platform::kPathSeparator == '/' ? "/" : "/\\");
+    const std::size_t slash = archive.find_last_of(platform::kWindowsPaths ? "/\\" : "/");
     std::string message;
     if (slash != std::string::npos && slash > 0 &&
         !zip::pvMkDir(archive.substr(0, slash), message)) {

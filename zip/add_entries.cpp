@@ -284,7 +284,7 @@ bool cZipEngine::AddFromFolder(const std::string& sFolderAndMask, bool Recursive
         // A POSIX name holding "\" cannot pass through the "\"-separated FileName: it goes
         // into the archive by its own bytes.
         std::string archiveName;
-        if (platform::kPathSeparator != '\\' &&
+        if (!platform::kWindowsPaths &&
             f.path.find('\\', std::min(root.size(), f.path.size())) != std::string::npos) {
           archiveName = pvToNativePath(TargetFolder);
           if (!archiveName.empty() && archiveName.back() != '/') archiveName.push_back('/');
