@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/file.h"
@@ -34,18 +35,6 @@ inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 // or cannot be examined. POSIX uses stat, so a link reports what it points to.
 std::uint32_t FileAttributesOf(const std::string& path);
 
-// The identity of a file or folder, equal for every name of it (hard links, symbolic links,
-// "." and ".." forms): POSIX device and inode, Windows volume serial number and file index.
-struct FileId {
-  std::uint64_t Volume = 0;
-  std::uint64_t Index = 0;
-  bool operator==(const FileId&) const = default;
-};
-
-// The identity of what `path` names, following symbolic links. False with the last error set
-// when it cannot be examined.
-bool FileIdOf(const std::string& path, FileId& id);
-
 // Creates one folder (CreateDirectoryW; POSIX mode 0777 less the umask). Fails with 183
 // when something of that name exists, 3 when the parent folder is missing.
 bool MakeDirectory(const std::string& path);
@@ -75,18 +64,27 @@ bool SetAttributesOf(const std::string& path, std::uint32_t attributes);
 // A folder at `target` is never replaced: fails with 5.
 bool MoveFileReplace(const std::string& source, const std::string& target, bool durable);
 
+// The identity of a file or folder, equal for every name of it (hard links, symbolic links,
+// "." and ".." forms): POSIX device and inode, Windows volume serial number and file index.
+struct FileId {
+  std::uint64_t Volume = 0;
+  std::uint64_t Index = 0;
+  bool operator==(const FileId&) const = default;
+};
+
 // What is at a path, and which file it is.
 enum class PathKind { kMissing, kFile, kFolder, kLink, kOther };
 struct PathStatus {
   PathKind kind = PathKind::kMissing;
-  bool readOnly = false;     // a file this process may not write (Windows: the attribute)
-  std::uint64_t volume = 0;  // with `id`, the file's identity: equal pairs are one file
-  std::uint64_t id = 0;
+  bool readOnly = false;  // a file this process may not write (Windows: the attribute)
+  // Which file it is; nothing when that could not be read (always so for kMissing; on Windows
+  // also when the file cannot be opened to ask).
+  std::optional<FileId> identity;
 };
 
-// What is at `path`. With `followLink` false a symbolic link (Windows: a reparse point) at
-// its end is reported as kLink, not as what it points to. kOther is a FIFO, socket or
-// device. A path that cannot be examined reads as kMissing.
+// What is at `path`, and its identity. With `followLink` false a symbolic link (Windows: a
+// reparse point) at its end is reported as kLink, not as what it points to. kOther is a FIFO,
+// socket or device. A path that cannot be examined reads as kMissing.
 PathStatus QueryPath(const std::string& path, bool followLink);
 
 // `path` with every link resolved and no "." or ".." left (realpath;

@@ -260,8 +260,8 @@ bool cZipEngine::AddFromFolder(const std::string& sFolderAndMask, bool Recursive
     // place of the real folder.
     std::set<std::pair<std::uint64_t, std::uint64_t>> claimed;
     auto claim = [&](const std::string& folder) {
-      platform::FileId id;
-      return !platform::FileIdOf(folder, id) || claimed.insert({id.Volume, id.Index}).second;
+      const auto id = platform::QueryPath(folder, true).identity;
+      return !id || claimed.insert({id->Volume, id->Index}).second;
     };
     claim(root);
     struct Pending {

@@ -117,7 +117,7 @@ void OpenReplacement(ExtractJob& job, const std::string& path, std::int32_t inde
   if (there.kind == platform::PathKind::kFolder) RaiseCreate(platform::kErrorAccessDenied, path);
   if (there.kind == platform::PathKind::kFile) {
     if (job.archiveFile.kind == platform::PathKind::kFile &&
-        there.volume == job.archiveFile.volume && there.id == job.archiveFile.id) {
+        there.identity == job.archiveFile.identity) {
       RaiseEntry(kMsgInvalidEntryName, kMsgReplacesArchive, index);
     }
     if (there.readOnly) RaiseCreate(platform::kErrorAccessDenied, path);
