@@ -14,6 +14,7 @@
 #include <optional>
 #include <utility>
 
+#include "platform/codepage.h"
 #include "platform/error_code.h"
 #include "platform/posix/profile_document.h"
 #include "platform/profile_check.h"
@@ -48,24 +49,6 @@ bool IsUtf16(const std::string& bytes) {
   return bytes.size() >= 2 && bytes.compare(0, 2, kUtf16Mark, 2) == 0;
 }
 
-void AppendUtf8(std::string& out, std::uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 // The UTF-8 text of UTF-16 LE bytes after the mark; lone surrogates become U+FFFD.
 std::string Utf16ToUtf8(const std::string& bytes) {
   std::string out;
@@ -82,7 +65,7 @@ std::string Utf16ToUtf8(const std::string& bytes) {
     } else if (c >= 0xD800 && c < 0xE000) {
       c = 0xFFFD;
     }
-    AppendUtf8(out, c);
+    AppendUtf8(out, static_cast<char32_t>(c));
   }
   return out;
 }
