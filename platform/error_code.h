@@ -1,37 +1,15 @@
 // The calling thread's last-error code, in Windows error-code terms on every platform.
 //
 // Windows: GetLastError / SetLastError.
-// POSIX: each platform call that fails stores a code mapped from errno:
-//
-//   errno                      code  Win32 name
-//   ENOENT                        2  ERROR_FILE_NOT_FOUND (3 when a parent folder is missing)
-//   ENOTDIR                       3  ERROR_PATH_NOT_FOUND
-//   EMFILE, ENFILE                4  ERROR_TOO_MANY_OPEN_FILES
-//   EACCES, EPERM, EISDIR         5  ERROR_ACCESS_DENIED
-//   EBADF                         6  ERROR_INVALID_HANDLE
-//   ENOMEM                        8  ERROR_NOT_ENOUGH_MEMORY
-//   EXDEV                        17  ERROR_NOT_SAME_DEVICE
-//   EROFS                        19  ERROR_WRITE_PROTECT
-//   ETXTBSY                      32  ERROR_SHARING_VIOLATION
-//   EEXIST                       80  ERROR_FILE_EXISTS (183 ERROR_ALREADY_EXISTS for folders)
-//   EINVAL                       87  ERROR_INVALID_PARAMETER
-//   EPIPE                       109  ERROR_BROKEN_PIPE
-//   ENOSPC, EDQUOT              112  ERROR_DISK_FULL
-//   ENOTEMPTY                   145  ERROR_DIR_NOT_EMPTY
-//   EBUSY                       170  ERROR_BUSY
-//   ENAMETOOLONG                206  ERROR_FILENAME_EXCED_RANGE
-//   EFBIG                       223  ERROR_FILE_TOO_LARGE
-//   EIO                        1117  ERROR_IO_DEVICE
-//   ELOOP                      1921  ERROR_CANT_RESOLVE_FILENAME
-//   (seek before the start)     131  ERROR_NEGATIVE_SEEK
-//   any other errno     0x20000000 | errno
-//
-// Every code above has its Windows text on POSIX too (SystemErrorText), so a message names
-// the same condition on both builds. Bit 29 marks application-defined codes in the Windows
-// scheme, so a passed-through errno can never be mistaken for a system code; SystemErrorText
-// renders it with strerror and SystemErrorNumber as "errno N". Reading from
-// a pipe whose writer has closed is simply the end of data on POSIX (no error), so 109 only
-// arises from writes there.
+// POSIX: each platform call that fails stores the Windows code of its errno, from the one
+// table kCodes in platform/posix/error_code.cpp (ENOENT is 2, or 3 when the folder on the
+// path is missing, as Windows tells the two apart). Every code of that table has its Windows
+// text on POSIX too (SystemErrorText), so a message names the same condition on both builds.
+// An errno outside the table is passed through as 0x20000000 | errno: bit 29 marks
+// application-defined codes in the Windows scheme, so it can never be mistaken for a system
+// code; SystemErrorText renders it with strerror and SystemErrorNumber as "errno N". Reading
+// from a pipe whose writer has closed is simply the end of data on POSIX (no error), so 109
+// only arises from writes there.
 #pragma once
 
 #include <cstdint>

@@ -67,8 +67,9 @@ class FileHandle {
 
   bool IsValid() const { return m_native != kInvalid; }
   explicit operator bool() const { return IsValid(); }
-  // Closes the handle (CloseHandle / close); a closed or invalid handle is left alone.
-  void Close();
+  // Closes the handle (CloseHandle / close); a closed or invalid handle is left alone. False
+  // when the system reports a failure of the close itself (POSIX: an error of delayed writes).
+  bool Close();
 
   // The raw value, for the platform implementation only: a HANDLE cast to intptr_t on
   // Windows, a file descriptor on POSIX.

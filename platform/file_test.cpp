@@ -157,6 +157,14 @@ TEST(FindTest, RecordsDescribeFilesAndFolders) {
   FindHandle b = std::move(a);
   EXPECT_FALSE(a);
   EXPECT_TRUE(FindNext(b, data));
+  // Assigning a new search over an open one ends the old one and takes the new one's place.
+  b = FindFirst(dir / "a.txt", data);
+  ASSERT_TRUE(b);
+  EXPECT_EQ(data.Name, "a.txt");
+  EXPECT_FALSE(FindNext(b, data));
+  EXPECT_EQ(GetLastErrorCode(), kErrorNoMoreFiles);
+  b.Close();
+  EXPECT_FALSE(b);
 }
 
 TEST(FsTest, AttributesFoldersAndDeletion) {

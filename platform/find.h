@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/time.h"
@@ -63,23 +64,20 @@ inline bool IsDanglingLink(const FindData& data) {
 // An open search. Move-only; the destructor closes it (FindClose).
 class FindHandle {
  public:
-  FindHandle() = default;
-  ~FindHandle();
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  FindHandle(FindHandle&& other) noexcept;
-  FindHandle& operator=(FindHandle&& other) noexcept;
-
   bool IsValid() const { return m_impl != nullptr; }
   explicit operator bool() const { return IsValid(); }
-  void Close();
+  void Close() { m_impl.reset(); }
 
   struct Impl;  // the platform's search state
+  // Ends the search and releases its state; each platform defines it.
+  struct ImplDeleter {
+    void operator()(Impl* impl) const;
+  };
 
  private:
   friend FindHandle FindFirst(const std::string&, FindData&);
   friend bool FindNext(FindHandle&, FindData&);
-  Impl* m_impl = nullptr;
+  std::unique_ptr<Impl, ImplDeleter> m_impl;
 };
 
 // Starts a search for `pathAndMask` (UTF-8) and stores the first record. On failure the

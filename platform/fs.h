@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/file.h"
@@ -10,12 +11,17 @@
 
 namespace lum::platform {
 
-// The separator of file-system paths: "\" on Windows, "/" on POSIX.
+// True in the Windows build, where file-system paths follow the Windows rules: "\" and "/"
+// both separate, names such as CON or NUL stand for devices, and trailing dots and blanks of a
+// name are dropped. False on POSIX, where "/" alone separates and every other byte belongs to
+// the name. Code that behaves differently on the two asks this, never the separator.
 #ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
+inline constexpr bool kWindowsPaths = true;
 #else
-inline constexpr char kPathSeparator = '/';
+inline constexpr bool kWindowsPaths = false;
 #endif
+// The separator of file-system paths: "\" on Windows, "/" on POSIX.
+inline constexpr char kPathSeparator = kWindowsPaths ? '\\' : '/';
 // True for a separator of file-system paths: "\" and "/" on Windows (both are accepted by its
 // file API), "/" alone on POSIX (where "\" is an ordinary character of a file name).
 constexpr bool IsPathSeparator(char c) {
@@ -28,18 +34,6 @@ inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 // The attributes of `path` (see find.h for the bits), or 0xFFFFFFFF when it does not exist
 // or cannot be examined. POSIX uses stat, so a link reports what it points to.
 std::uint32_t FileAttributesOf(const std::string& path);
-
-// The identity of a file or folder, equal for every name of it (hard links, symbolic links,
-// "." and ".." forms): POSIX device and inode, Windows volume serial number and file index.
-struct FileId {
-  std::uint64_t Volume = 0;
-  std::uint64_t Index = 0;
-  bool operator==(const FileId&) const = default;
-};
-
-// The identity of what `path` names, following symbolic links. False with the last error set
-// when it cannot be examined.
-bool FileIdOf(const std::string& path, FileId& id);
 
 // Creates one folder (CreateDirectoryW; POSIX mode 0777 less the umask). Fails with 183
 // when something of that name exists, 3 when the parent folder is missing.
@@ -70,18 +64,27 @@ bool SetAttributesOf(const std::string& path, std::uint32_t attributes);
 // A folder at `target` is never replaced: fails with 5.
 bool MoveFileReplace(const std::string& source, const std::string& target, bool durable);
 
+// The identity of a file or folder, equal for every name of it (hard links, symbolic links,
+// "." and ".." forms): POSIX device and inode, Windows volume serial number and file index.
+struct FileId {
+  std::uint64_t Volume = 0;
+  std::uint64_t Index = 0;
+  bool operator==(const FileId&) const = default;
+};
+
 // What is at a path, and which file it is.
 enum class PathKind { kMissing, kFile, kFolder, kLink, kOther };
 struct PathStatus {
   PathKind kind = PathKind::kMissing;
-  bool readOnly = false;     // a file this process may not write (Windows: the attribute)
-  std::uint64_t volume = 0;  // with `id`, the file's identity: equal pairs are one file
-  std::uint64_t id = 0;
+  bool readOnly = false;  // a file this process may not write (Windows: the attribute)
+  // Which file it is; nothing when that could not be read (always so for kMissing; on Windows
+  // also when the file cannot be opened to ask).
+  std::optional<FileId> identity;
 };
 
-// What is at `path`. With `followLink` false a symbolic link (Windows: a reparse point) at
-// its end is reported as kLink, not as what it points to. kOther is a FIFO, socket or
-// device. A path that cannot be examined reads as kMissing.
+// What is at `path`, and its identity. With `followLink` false a symbolic link (Windows: a
+// reparse point) at its end is reported as kLink, not as what it points to. kOther is a FIFO,
+// socket or device. A path that cannot be examined reads as kMissing.
 PathStatus QueryPath(const std::string& path, bool followLink);
 
 // `path` with every link resolved and no "." or ".." left (realpath;

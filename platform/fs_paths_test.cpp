@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-const bool kWindows = kPathSeparator == '\\';
+const bool kWindows = kWindowsPaths;
 
 std::string Join(const std::string& folder, const std::string& name) {
   return folder + kPathSeparator + name;
@@ -40,15 +40,16 @@ TEST(FsPathsTest, QueryPathTellsKindsAndIdentity) {
   EXPECT_EQ(QueryPath("", true).kind, PathKind::kMissing);
   // The same file by another spelling has the same identity; another file has not.
   const PathStatus again = QueryPath(Join(Join(dir.Path(), "."), "f.txt"), true);
-  EXPECT_EQ(again.volume, f.volume);
-  EXPECT_EQ(again.id, f.id);
+  ASSERT_TRUE(f.identity.has_value());
+  EXPECT_EQ(again.identity, f.identity);
   const std::string other = Join(dir.Path(), "g.txt");
   ASSERT_TRUE(Touch(other));
-  EXPECT_NE(QueryPath(other, false).id, f.id);
+  EXPECT_NE(QueryPath(other, false).identity, f.identity);
+  EXPECT_FALSE(QueryPath(Join(dir.Path(), "missing"), true).identity.has_value());
   if (kWindows) return;
   fs::create_symlink(file, Join(dir.Path(), "link"));
   EXPECT_EQ(QueryPath(Join(dir.Path(), "link"), false).kind, PathKind::kLink);
-  EXPECT_EQ(QueryPath(Join(dir.Path(), "link"), true).id, f.id);
+  EXPECT_EQ(QueryPath(Join(dir.Path(), "link"), true).identity, f.identity);
   EXPECT_EQ(ResolvedPath(Join(dir.Path(), "link")), ResolvedPath(file));
   EXPECT_EQ(ResolvedPath(Join(dir.Path(), "missing")), "");
 }

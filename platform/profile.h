@@ -18,6 +18,14 @@
 
 namespace lum::platform {
 
+// True where ProfileGetString and ProfileWriteString are the system's own functions (Windows),
+// false where this layer implements them (POSIX).
+#ifdef _WIN32
+inline constexpr bool kSystemProfileFunctions = true;
+#else
+inline constexpr bool kSystemProfileFunctions = false;
+#endif
+
 // Copies a value, a key list or a section list of the INI file `path` into `buffer`.
 //
 // - section and key given: the value of the first key `key` in the first section `section`

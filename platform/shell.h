@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace lum::platform {
 
@@ -33,8 +34,14 @@ class Library {
   // Loads `name`; Handle() is 0 when it could not be loaded. POSIX: always 0.
   static Library Load(const char* name);
   ~Library() { Free(); }
-  Library(Library&& other) noexcept : m_handle(other.m_handle) { other.m_handle = 0; }
-  Library& operator=(Library&& other) noexcept;
+  Library(Library&& other) noexcept : m_handle(std::exchange(other.m_handle, 0)) {}
+  Library& operator=(Library&& other) noexcept {
+    if (this != &other) {
+      Free();
+      m_handle = std::exchange(other.m_handle, 0);
+    }
+    return *this;
+  }
   Library(const Library&) = delete;
   Library& operator=(const Library&) = delete;
 

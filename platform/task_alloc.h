@@ -18,9 +18,11 @@ void* TaskMemRealloc(void* block, std::size_t size);
 // Releases a block from TaskMemAlloc / TaskMemRealloc; nullptr is allowed.
 void TaskMemFree(void* block);
 
+// Test hooks. The counters are shared by every thread and updated atomically, so engines may
+// allocate on several threads at once.
 namespace testing {
-// Test hook: the next `calls` allocations (TaskMemAlloc and TaskMemRealloc together)
-// succeed, every later one fails, until called again. A negative value disables failures.
+// The next `calls` allocations (TaskMemAlloc and TaskMemRealloc together) succeed, every later
+// one fails, until called again. A negative value disables failures.
 void FailTaskAllocAfter(long calls);
 // Number of TaskMemAlloc/TaskMemRealloc calls since the last FailTaskAllocAfter.
 long TaskAllocCalls();

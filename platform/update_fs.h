@@ -41,16 +41,25 @@ bool MoveFileInGroup(const std::string& source, const std::string& target);
 // Windows: nothing to do (MoveFileInGroup writes through), returns true.
 bool FlushVolumeOf(const std::string& folder);
 
-// Reads the whole regular file at `path` into `text`. False for a missing file and for
-// anything that is not a regular file, which is never opened (a pipe would block).
+// Opens the regular file at `path` for reading, shared with readers and writers. Anything
+// else (a folder, a pipe, a device) is refused with 5 without waiting on it; a missing file
+// fails with 2 (3 when its folder is missing).
+FileHandle OpenRegularFile(const std::string& path);
+
+// Reads the whole regular file at `path` into `text`. False with the last error set for a
+// missing file (2 or 3) and for anything that is not a regular file (5), which is never read
+// (a pipe would block).
 bool ReadWholeFile(const std::string& path, std::string& text);
 
 // Appends `text` to the file at `path`, creating it when missing. With `durable` the file's
 // data is flushed to disk before the call returns. A special file is refused (error 5).
 bool AppendToFile(const std::string& path, const std::string& text, bool durable);
 
-// Writes `text` as the whole new content of `path` through a temporary file beside it that
-// is flushed and then moved over `path`, so a reader sees the old or the new content.
+// Writes `text` as the whole new content of `path` through a new file beside it
+// (CreateFileBeside) that is flushed and then moved over `path` durably, so a reader sees the
+// old or the new content and a crash leaves one of them. When `path` is a symbolic link the
+// file it points to is replaced and the link stays; the new file keeps the Unix permission
+// bits of the one it replaces. On failure nothing is left beside and `path` is unchanged.
 bool ReplaceFileContent(const std::string& path, const std::string& text);
 
 // Pauses the calling thread for `milliseconds`.

@@ -1,5 +1,6 @@
-// The parts of update_fs.h that need only the file API of file.h and fs.h.
+// The parts of update_fs.h that need only the file API of file.h, find.h and fs.h.
 #include "platform/error_code.h"
+#include "platform/find.h"
 #include "platform/fs.h"
 #include "platform/update_fs.h"
 
@@ -23,9 +24,7 @@ bool WriteAll(const FileHandle& file, const std::string& text) {
 
 bool ReadWholeFile(const std::string& path, std::string& text) {
   text.clear();
-  if (!IsRegularFile(path)) return false;
-  FileHandle file =
-      CreateFileHandle(path, kGenericRead, kFileShareRead | kFileShareWrite, kOpenExisting, 0);
+  const FileHandle file = OpenRegularFile(path);
   if (!file) return false;
   char buffer[65536];
   for (;;) {
@@ -53,18 +52,23 @@ bool AppendToFile(const std::string& path, const std::string& text, bool durable
 }
 
 bool ReplaceFileContent(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".new";
-  {
-    FileHandle file = CreateFileHandle(temporary, kGenericWrite, 0, kCreateAlways, 0x20);
-    if (!file) return false;
-    if (!WriteAll(file, text) || !FlushFile(file)) {
-      file.Close();
-      RemoveFile(temporary);
-      return false;
-    }
-  }
-  if (MoveFileReplace(temporary, path, true)) return true;
+  // Through a link, the file it points to is replaced.
+  std::string target = ResolvedPath(path);
+  if (target.empty()) target = path;
+  FindData existing;
+  const bool keepMode = kUnixFileModes && FindExact(target, existing);
+  std::string temporary;
+  FileHandle file = CreateFileBeside(target, temporary);
+  if (!file) return false;
+  const std::uint32_t mode = existing.UnixMode & 0777;
+  const bool written = (!keepMode || mode == NewFileMode() || SetUnixModeOf(file, mode)) &&
+                       WriteAll(file, text) && FlushFile(file);
+  if (written && file.Close() && MoveFileReplace(temporary, target, true)) return true;
+  // The first failure is the one reported, not a failure of the clean-up.
+  const std::uint32_t error = GetLastErrorCode();
+  file.Close();
   RemoveFile(temporary);
+  SetLastErrorCode(error);
   return false;
 }
 

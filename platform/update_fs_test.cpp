@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
+
 #include "platform/error_code.h"
 #include "platform/fs.h"
 #include "platform/testing_temp_dir.h"
@@ -9,6 +12,7 @@
 namespace lum::platform {
 namespace {
 
+namespace fs = std::filesystem;
 using test::TempDir;
 
 TEST(UpdateFsTest, AppendReadAndReplaceWholeFiles) {
@@ -24,11 +28,17 @@ TEST(UpdateFsTest, AppendReadAndReplaceWholeFiles) {
   ASSERT_TRUE(ReplaceFileContent(path, "fresh\n"));
   ASSERT_TRUE(ReadWholeFile(path, text));
   EXPECT_EQ(text, "fresh\n");
-  EXPECT_EQ(FileAttributesOf(path + ".new"), kInvalidFileAttributes);  // nothing left beside
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+  // Into a folder that does not exist: refused, nothing made.
+  EXPECT_FALSE(ReplaceFileContent(dir / "missing/journal", "x"));
+  EXPECT_EQ(GetLastErrorCode(), kErrorPathNotFound);
 
   // A folder is neither read nor appended to, and stays a folder.
   ASSERT_TRUE(MakeDirectory(dir / "folder"));
   EXPECT_FALSE(ReadWholeFile(dir / "folder", text));
+  EXPECT_EQ(GetLastErrorCode(), kErrorAccessDenied);
+  EXPECT_FALSE(ReplaceFileContent(dir / "folder", "x"));
+  EXPECT_TRUE(QueryPath(dir / "folder", false).kind == PathKind::kFolder);
   EXPECT_FALSE(AppendToFile(dir / "folder", "x", false));
   EXPECT_FALSE(IsRegularFile(dir / "folder"));
   EXPECT_TRUE(IsRegularFile(path));

@@ -10,10 +10,11 @@
 #include <string>
 #include <system_error>
 
+#include "platform/profile.h"
+
 namespace lum::test {
 
-// Set by the build: 1 when the private-profile calls are the operating system's own.
-inline constexpr bool kSystemProfileFunctions = LUM_SYSTEM_PROFILE_FUNCTIONS != 0;
+using platform::kSystemProfileFunctions;
 
 class ScratchFolder {
  public:

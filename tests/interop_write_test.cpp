@@ -28,7 +28,7 @@ using zip::cZipEngine;
 using zip::Variant;
 
 bool HaveTool(const std::string& name) {
-  if (platform::kPathSeparator == '\\') return false;  // the peers are native programs
+  if (platform::kWindowsPaths) return false;  // the peers are native programs
   return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 

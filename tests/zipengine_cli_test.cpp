@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 class ZipengineCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (platform::kPathSeparator == '\\') GTEST_SKIP() << "runs the native program";
+    if (platform::kWindowsPaths) GTEST_SKIP() << "runs the native program";
     m_program = ProgramBesideTest("zipengine");
     if (!fs::exists(m_program)) GTEST_SKIP() << "zipengine is not built";
     ZipBuilder b;

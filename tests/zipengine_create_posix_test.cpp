@@ -57,7 +57,7 @@ const std::vector<Item>& Items() {
 class CreatePosix : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (platform::kPathSeparator == '\\') GTEST_SKIP() << "runs the native program";
+    if (platform::kWindowsPaths) GTEST_SKIP() << "runs the native program";
     m_program = ProgramBesideTest("zipengine");
     if (!fs::exists(m_program)) GTEST_SKIP() << "zipengine is not built";
     const fs::path tree = m_dir.Path() / "tree";

@@ -261,16 +261,16 @@ class StdoutFileStream : public zip::IVfsStream {
 // link included): the same file identity. Only sources of the archive's size can be it.
 std::vector<bool> FindArchiveItself(const zip::cZipEngine& engine, const std::string& archive) {
   std::vector<bool> skip(static_cast<std::size_t>(engine.FileCount()), false);
-  platform::FileId archiveId;
+  const auto archiveId =
+      archive == "-" ? std::nullopt : platform::QueryPath(archive, true).identity;
   std::error_code ec;
-  if (archive == "-" || !platform::FileIdOf(archive, archiveId)) return skip;
+  if (!archiveId) return skip;
   const auto archiveSize = fs::file_size(ToPath(archive), ec);
   if (ec) return skip;
   for (std::int32_t i = 0; i < engine.FileCount(); ++i) {
     if (ViewEntry(engine, i).size != static_cast<std::int64_t>(archiveSize)) continue;
     const std::string source = engine.SourcePath(i);
-    platform::FileId id;
-    if (!source.empty() && platform::FileIdOf(source, id) && id == archiveId) {
+    if (!source.empty() && platform::QueryPath(source, true).identity == archiveId) {
       skip[static_cast<std::size_t>(i)] = true;
     }
   }
@@ -400,7 +400,7 @@ int RunCreate(const Args& args) {
   if (archive != "-") {
     // Written beside the archive and moved over it when complete; the folder it goes into is
     // made first, as the writer would.
-    const std::size_t slash = archive.find_last_of(platform::kPathSeparator == '/' ? "/" : "/\\");
+    const std::size_t slash = archive.find_last_of(platform::kWindowsPaths ? "/\\" : "/");
     std::string message;
     if (slash != std::string::npos && slash > 0 &&
         !zip::pvMkDir(archive.substr(0, slash), message)) {

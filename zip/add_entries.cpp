@@ -260,8 +260,8 @@ bool cZipEngine::AddFromFolder(const std::string& sFolderAndMask, bool Recursive
     // place of the real folder.
     std::set<std::pair<std::uint64_t, std::uint64_t>> claimed;
     auto claim = [&](const std::string& folder) {
-      platform::FileId id;
-      return !platform::FileIdOf(folder, id) || claimed.insert({id.Volume, id.Index}).second;
+      const auto id = platform::QueryPath(folder, true).identity;
+      return !id || claimed.insert({id->Volume, id->Index}).second;
     };
     claim(root);
     struct Pending {
@@ -284,7 +284,7 @@ bool cZipEngine::AddFromFolder(const std::string& sFolderAndMask, bool Recursive
         // A POSIX name holding "\" cannot pass through the "\"-separated FileName: it goes
         // into the archive by its own bytes.
         std::string archiveName;
-        if (platform::kPathSeparator != '\\' &&
+        if (!platform::kWindowsPaths &&
             f.path.find('\\', std::min(root.size(), f.path.size())) != std::string::npos) {
           archiveName = pvToNativePath(TargetFolder);
           if (!archiveName.empty() && archiveName.back() != '/') archiveName.push_back('/');

@@ -35,7 +35,7 @@ std::map<std::string, LaidOutEntry> WriteAll(zip::cZipEngine& z, Bytes& archive)
 class PosixTree : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (platform::kPathSeparator == '\\') GTEST_SKIP() << "POSIX file systems only";
+    if (platform::kWindowsPaths) GTEST_SKIP() << "POSIX file systems only";
     z.SetEvents(&events);
   }
   std::string Root() const { return dir.Str(); }

@@ -38,7 +38,7 @@ namespace {
 namespace rec = records;
 
 // Windows opens device names and drops trailing dots and blanks; POSIX does neither.
-constexpr bool kWindowsNames = platform::kPathSeparator == '\\';
+constexpr bool kWindowsNames = platform::kWindowsPaths;
 
 [[noreturn]] void RaiseEntry(const char* prefix, const char* detail, std::int32_t index) {
   pvRaise({}, pvCompoundMessage(prefix, pvFormatEntryMessage(detail, index)));
@@ -85,7 +85,7 @@ VfsHandle CreateOutput(Variant& file, const EntryInfo& e, std::int64_t available
 }
 
 std::string FolderOf(const std::string& path) {
-  const auto cut = path.find_last_of(platform::kPathSeparator == '\\' ? "\\/" : "/");
+  const auto cut = path.find_last_of(platform::kWindowsPaths ? "\\/" : "/");
   return cut == std::string::npos ? std::string() : path.substr(0, cut);
 }
 
@@ -117,7 +117,7 @@ void OpenReplacement(ExtractJob& job, const std::string& path, std::int32_t inde
   if (there.kind == platform::PathKind::kFolder) RaiseCreate(platform::kErrorAccessDenied, path);
   if (there.kind == platform::PathKind::kFile) {
     if (job.archiveFile.kind == platform::PathKind::kFile &&
-        there.volume == job.archiveFile.volume && there.id == job.archiveFile.id) {
+        there.identity == job.archiveFile.identity) {
       RaiseEntry(kMsgInvalidEntryName, kMsgReplacesArchive, index);
     }
     if (there.readOnly) RaiseCreate(platform::kErrorAccessDenied, path);

@@ -195,7 +195,7 @@ bool pvIsStdHandleName(const std::string& name) {
 }
 
 bool FolderGuard::Allows(const std::string& folder, const std::string& path) {
-  const std::size_t cut = path.find_last_of(platform::kPathSeparator == '\\' ? "\\/" : "/");
+  const std::size_t cut = path.find_last_of(platform::kWindowsPaths ? "\\/" : "/");
   if (cut == std::string::npos || cut < folder.size()) return true;  // directly in the folder
   const std::string parent = path.substr(0, cut);
   if (m_safe.count(parent) != 0) return true;

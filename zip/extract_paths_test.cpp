@@ -17,7 +17,7 @@ namespace {
 using zip::cZipEngine;
 using zip::Variant;
 
-const bool kWindows = platform::kPathSeparator == '\\';
+const bool kWindows = platform::kWindowsPaths;
 
 TEST(ExtractPaths, UnsafeComponents) {
   for (bool windows : {false, true}) {

@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 using zip::cZipEngine;
 using zip::Variant;
 
-const bool kWindows = platform::kPathSeparator == '\\';
+const bool kWindows = platform::kWindowsPaths;
 const Bytes kGood = ToBytes("the good file that is already installed");
 
 // Every failure kind, as an entry "app.bin" that fails (added last, so that data claimed

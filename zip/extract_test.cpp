@@ -18,7 +18,7 @@ namespace {
 using zip::cZipEngine;
 using zip::Variant;
 
-const bool kWindows = platform::kPathSeparator == '\\';
+const bool kWindows = platform::kWindowsPaths;
 
 Bytes Pattern(std::size_t size, std::uint64_t seed) {
   return MakeData(DataKind::kBinary, size, seed);

@@ -80,7 +80,7 @@ std::string pvPathJoin(const std::string& folder, const std::string& name) {
 
 std::string pvToNativePath(const std::string& entryName) {
   std::string path = entryName;
-  if (platform::kPathSeparator != '\\') {
+  if (!platform::kWindowsPaths) {
     for (char& ch : path) {
       if (ch == '\\') ch = platform::kPathSeparator;
     }
@@ -90,7 +90,7 @@ std::string pvToNativePath(const std::string& entryName) {
 
 std::string pvFromNativePath(const std::string& path) {
   std::string name = path;
-  if (platform::kPathSeparator != '\\') {
+  if (!platform::kWindowsPaths) {
     for (char& ch : name) {
       if (ch == platform::kPathSeparator) ch = '\\';
     }

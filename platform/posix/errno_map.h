@@ -1,4 +1,5 @@
-// POSIX only: errno values as Windows error codes and back (the table is in error_code.h).
+// POSIX only: errno values as Windows error codes. The table is kCodes in
+// platform/posix/error_code.cpp.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,5 @@ void SetErrnoError(int err);
 // As SetErrnoError, but ENOENT on `path` becomes 3 (path not found) when the folder that
 // would hold `path` does not exist, as Windows tells the two apart.
 void SetPathError(int err, const std::string& path);
-// The errno value behind a code, or 0 when there is none.
-int ErrnoFromCode(std::uint32_t code);
 
 }  // namespace lum::platform::posix

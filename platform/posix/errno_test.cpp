@@ -73,6 +73,20 @@ TEST(PipeTest, WritingToAPipeWithoutReaderFailsWith109) {
   EXPECT_EQ(GetLastErrorCode(), kErrorBrokenPipe);
 }
 
+// Close reports what close(2) says; a handle closes once, and closing it again is nothing.
+TEST(FileHandleTest, CloseReportsAFailedClose) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  FileHandle reader = FileHandle::FromNative(fds[0]);
+  EXPECT_TRUE(reader.Close());
+  EXPECT_FALSE(reader);
+  EXPECT_TRUE(reader.Close());
+  FileHandle writer = FileHandle::FromNative(fds[1]);
+  ASSERT_EQ(::close(fds[1]), 0);  // closed behind the owner's back
+  EXPECT_FALSE(writer.Close());
+  EXPECT_FALSE(writer);
+}
+
 TEST(StdHandleTest, ClosingTheCopyKeepsDescriptorOneOpen) {
   { FileHandle out = OpenStdHandle(kStdOutputHandle); }
   EXPECT_NE(::fcntl(1, F_GETFD), -1);

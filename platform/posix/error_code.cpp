@@ -13,74 +13,44 @@ namespace {
 
 thread_local std::uint32_t t_lastError = 0;
 
-struct Mapping {
-  int err;
-  std::uint32_t code;
-};
-
-// errno → code; the first row for an errno decides its code. Rows after the first for a
-// code only serve the reverse direction.
-constexpr Mapping kMappings[] = {
-    {ENOENT, 2},
-    {ENOTDIR, 3},
-    {EMFILE, 4},
-    {ENFILE, 4},
-    {EACCES, 5},
-    {EPERM, 5},
-    {EISDIR, 5},
-    {EBADF, 6},
-    {ENOMEM, 8},
-    {EXDEV, 17},
-    {EROFS, 19},
-    {ETXTBSY, 32},
-    {EEXIST, 80},
-    {EINVAL, 87},
-    {EPIPE, 109},
-    {ENOSPC, 112},
-    {EDQUOT, 112},
-    {ENOTEMPTY, 145},
-    {EBUSY, 170},
-    {ENAMETOOLONG, 206},
-    {EFBIG, 223},
-    {EIO, 1117},
-    {ELOOP, 1921},
-    // Reverse only: codes the platform layer produces without an errno of their own.
-    {ENOENT, 3},
-    {EEXIST, 183},
-    {EINVAL, 131},
-};
-
-// The Windows message texts of the codes the POSIX layer produces (FormatMessage's text
-// without its line end).
-struct CodeText {
+// The Windows codes of the POSIX layer: each with FormatMessage's text (without its line end)
+// and the errno values that map to it. This is the one errno -> code table; an errno that no
+// row names is passed through as kErrnoCodeFlag | errno. Rows without an errno are codes the
+// layer sets itself: 3 also for ENOENT when the folder on the path is missing (SetPathError),
+// 131 for a seek before the start, 183 for MakeDirectory onto an existing name, 18 at the end
+// of a search.
+struct CodeRow {
   std::uint32_t code;
   const char* text;
+  int errnos[3];  // 0 ends the list
 };
-constexpr CodeText kTexts[] = {
-    {0, "The operation completed successfully."},
-    {1, "Incorrect function."},
-    {2, "The system cannot find the file specified."},
-    {3, "The system cannot find the path specified."},
-    {4, "The system cannot open the file."},
-    {5, "Access is denied."},
-    {6, "The handle is invalid."},
-    {8, "Not enough memory resources are available to process this command."},
-    {17, "The system cannot move the file to a different disk drive."},
-    {18, "There are no more files."},
-    {19, "The media is write protected."},
-    {32, "The process cannot access the file because it is being used by another process."},
-    {80, "The file exists."},
-    {87, "The parameter is incorrect."},
-    {109, "The pipe has been ended."},
-    {112, "There is not enough space on the disk."},
-    {131, "An attempt was made to move the file pointer before the beginning of the file."},
-    {145, "The directory is not empty."},
-    {170, "The requested resource is in use."},
-    {183, "Cannot create a file when that file already exists."},
-    {206, "The filename or extension is too long."},
-    {223, "The file size exceeds the limit allowed and cannot be saved."},
-    {1117, "The request could not be performed because of an I/O device error."},
-    {1921, "The name of the file cannot be resolved by the system."},
+constexpr CodeRow kCodes[] = {
+    {0, "The operation completed successfully.", {}},
+    {1, "Incorrect function.", {}},
+    {2, "The system cannot find the file specified.", {ENOENT}},
+    {3, "The system cannot find the path specified.", {ENOTDIR}},
+    {4, "The system cannot open the file.", {EMFILE, ENFILE}},
+    {5, "Access is denied.", {EACCES, EPERM, EISDIR}},
+    {6, "The handle is invalid.", {EBADF}},
+    {8, "Not enough memory resources are available to process this command.", {ENOMEM}},
+    {17, "The system cannot move the file to a different disk drive.", {EXDEV}},
+    {18, "There are no more files.", {}},
+    {19, "The media is write protected.", {EROFS}},
+    {32,
+     "The process cannot access the file because it is being used by another process.",
+     {ETXTBSY}},
+    {80, "The file exists.", {EEXIST}},
+    {87, "The parameter is incorrect.", {EINVAL}},
+    {109, "The pipe has been ended.", {EPIPE}},
+    {112, "There is not enough space on the disk.", {ENOSPC, EDQUOT}},
+    {131, "An attempt was made to move the file pointer before the beginning of the file.", {}},
+    {145, "The directory is not empty.", {ENOTEMPTY}},
+    {170, "The requested resource is in use.", {EBUSY}},
+    {183, "Cannot create a file when that file already exists.", {}},
+    {206, "The filename or extension is too long.", {ENAMETOOLONG}},
+    {223, "The file size exceeds the limit allowed and cannot be saved.", {EFBIG}},
+    {1117, "The request could not be performed because of an I/O device error.", {EIO}},
+    {1921, "The name of the file cannot be resolved by the system.", {ELOOP}},
 };
 
 }  // namespace
@@ -96,8 +66,10 @@ namespace posix {
 
 std::uint32_t CodeFromErrno(int err) {
   if (err == 0) return 0;
-  for (const Mapping& m : kMappings) {
-    if (m.err == err) return m.code;
+  for (const CodeRow& row : kCodes) {
+    for (int mapped : row.errnos) {
+      if (mapped == err) return row.code;
+    }
   }
   return kErrnoCodeFlag | static_cast<std::uint32_t>(err);
 }
@@ -121,20 +93,12 @@ void SetPathError(int err, const std::string& path) {
   SetErrnoError(err);
 }
 
-int ErrnoFromCode(std::uint32_t code) {
-  if (code & kErrnoCodeFlag) return static_cast<int>(code & ~kErrnoCodeFlag);
-  for (const Mapping& m : kMappings) {
-    if (m.code == code) return m.err;
-  }
-  return 0;
-}
-
 }  // namespace posix
 
 std::string SystemErrorText(std::uint32_t code) {
   if (code & kErrnoCodeFlag) return std::strerror(static_cast<int>(code & ~kErrnoCodeFlag));
-  for (const CodeText& t : kTexts) {
-    if (t.code == code) return t.text;
+  for (const CodeRow& row : kCodes) {
+    if (row.code == code) return row.text;
   }
   return std::string();
 }

@@ -9,14 +9,13 @@
 #include <ctime>
 
 #include "platform/file.h"
+#include "platform/posix/descriptor.h"
 #include "platform/posix/errno_map.h"
 
 namespace lum::platform {
 namespace {
 
-int Fd(const FileHandle& file) {
-  return static_cast<int>(file.Native());
-}
+using posix::Fd;
 
 bool IsPipeOrSocket(int fd) {
   struct stat st;
@@ -49,12 +48,14 @@ ssize_t WriteWithoutSigpipe(int fd, const void* data, std::size_t size) {
 
 }  // namespace
 
-void FileHandle::Close() {
+bool FileHandle::Close() {
+  bool closed = true;
   if (m_native != kInvalid) {
-    ::close(static_cast<int>(m_native));
+    closed = ::close(static_cast<int>(m_native)) == 0;
     m_native = kInvalid;
   }
   m_kind = 0;
+  return closed;
 }
 
 FileHandle CreateFileHandle(const std::string& path, std::uint32_t access,
@@ -89,22 +90,18 @@ FileHandle CreateFileHandle(const std::string& path, std::uint32_t access,
   }
   // Windows gives new files the read-only attribute when asked; here that is no write bits.
   const mode_t mode = (flags & 0x01) ? 0444 : 0666;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), oflags, mode);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
+  FileHandle file = posix::OpenFd(path.c_str(), oflags, mode);
+  if (!file) {
     posix::SetPathError(errno, path);
     return FileHandle();
   }
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(Fd(file), &st) == 0 && S_ISDIR(st.st_mode)) {
     // CreateFileW refuses a folder unless asked for backup semantics.
-    ::close(fd);
     SetLastErrorCode(kErrorAccessDenied);
     return FileHandle();
   }
-  return FileHandle::FromNative(fd);
+  return file;
 }
 
 FileHandle OpenStdHandle(std::int32_t which) {

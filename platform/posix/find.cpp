@@ -68,6 +68,12 @@ bool DescribePath(const std::string& path, FindData& data) {
 
 namespace {
 
+// An open folder listing (opendir), closed with closedir.
+struct CloseDir {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using DirStream = std::unique_ptr<DIR, CloseDir>;
+
 bool HasWildcard(const std::string& s) {
   return s.find_first_of("*?") != std::string::npos;
 }
@@ -103,23 +109,8 @@ bool MaskMatches(const std::string& name, const std::string& mask) {
 
 }  // namespace
 
-FindHandle::~FindHandle() {
-  Close();
-}
-FindHandle::FindHandle(FindHandle&& other) noexcept : m_impl(other.m_impl) {
-  other.m_impl = nullptr;
-}
-FindHandle& FindHandle::operator=(FindHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_impl = other.m_impl;
-    other.m_impl = nullptr;
-  }
-  return *this;
-}
-void FindHandle::Close() {
-  delete m_impl;
-  m_impl = nullptr;
+void FindHandle::ImplDeleter::operator()(Impl* impl) const {
+  delete impl;
 }
 
 FindHandle FindFirst(const std::string& pathAndMask, FindData& first) {
@@ -129,7 +120,9 @@ FindHandle FindFirst(const std::string& pathAndMask, FindData& first) {
                              : slash == 0               ? std::string("/")
                                                         : pathAndMask.substr(0, slash);
   const std::string mask = slash == std::string::npos ? pathAndMask : pathAndMask.substr(slash + 1);
-  auto impl = std::make_unique<FindHandle::Impl>();
+  FindHandle handle;
+  handle.m_impl.reset(new FindHandle::Impl);
+  FindHandle::Impl* impl = handle.m_impl.get();
   if (mask.empty()) {
     SetLastErrorCode(kErrorFileNotFound);
     return FindHandle();
@@ -142,14 +135,14 @@ FindHandle FindFirst(const std::string& pathAndMask, FindData& first) {
     impl->records.push_back(std::move(data));
   } else {
     const std::string listed = folder.empty() ? std::string(".") : folder;
-    DIR* dir = ::opendir(listed.c_str());
+    const DirStream dir(::opendir(listed.c_str()));
     if (!dir) {
       const int err = errno;
       SetLastErrorCode(err == ENOENT || err == ENOTDIR ? kErrorPathNotFound
                                                        : posix::CodeFromErrno(err));
       return FindHandle();
     }
-    while (dirent* entry = ::readdir(dir)) {
+    while (dirent* entry = ::readdir(dir.get())) {
       const std::string name = entry->d_name;
       if (!MaskMatches(name, mask)) continue;
       const std::string full = listed == "/" ? "/" + name : listed + "/" + name;
@@ -158,7 +151,6 @@ FindHandle FindFirst(const std::string& pathAndMask, FindData& first) {
       data.Name = name;
       impl->records.push_back(std::move(data));
     }
-    ::closedir(dir);
     std::sort(impl->records.begin(), impl->records.end(),
               [](const FindData& a, const FindData& b) { return a.Name < b.Name; });
     if (impl->records.empty()) {
@@ -166,10 +158,8 @@ FindHandle FindFirst(const std::string& pathAndMask, FindData& first) {
       return FindHandle();
     }
   }
-  FindHandle handle;
-  handle.m_impl = impl.release();
-  first = handle.m_impl->records[0];
-  handle.m_impl->next = 1;
+  first = impl->records[0];
+  impl->next = 1;
   return handle;
 }
 

@@ -10,6 +10,7 @@
 
 #include "platform/error_code.h"
 #include "platform/fs.h"
+#include "platform/posix/descriptor.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/stat_util.h"
 
@@ -37,14 +38,6 @@ std::uint32_t FileAttributesOf(const std::string& path) {
   struct stat st;
   if (!StatPath(path, st)) return kInvalidFileAttributes;
   return posix::AttributesFromStat(path, st) & ~kAttributeReparsePoint;
-}
-
-bool FileIdOf(const std::string& path, FileId& id) {
-  struct stat st;
-  if (!StatPath(path, st)) return false;
-  id.Volume = static_cast<std::uint64_t>(st.st_dev);
-  id.Index = static_cast<std::uint64_t>(st.st_ino);
-  return true;
 }
 
 bool MakeDirectory(const std::string& path) {
@@ -76,52 +69,51 @@ bool RemoveFile(const std::string& path) {
   return true;
 }
 
-bool CopyFileTo(const std::string& source, const std::string& target, bool failIfExists) {
-  int in;
-  do {
-    // Non-blocking, so that a pipe is refused below rather than waited on.
-    in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  } while (in < 0 && errno == EINTR);
-  if (in < 0) {
-    posix::SetPathError(errno, source);
-    return false;
+namespace posix {
+
+FileHandle OpenRegularForRead(const std::string& path, struct stat& st) {
+  // Non-blocking, so that a pipe is refused below rather than waited on.
+  FileHandle file = OpenFd(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (!file) {
+    SetPathError(errno, path);
+    return FileHandle();
   }
-  struct stat srcStat;
-  if (::fstat(in, &srcStat) != 0 || !S_ISREG(srcStat.st_mode)) {
-    ::close(in);
+  if (::fstat(Fd(file), &st) != 0 || !S_ISREG(st.st_mode)) {
     SetLastErrorCode(kErrorAccessDenied);
-    return false;
+    return FileHandle();
   }
+  return file;
+}
+
+}  // namespace posix
+
+bool CopyFileTo(const std::string& source, const std::string& target, bool failIfExists) {
+  struct stat srcStat;
+  const FileHandle in = posix::OpenRegularForRead(source, srcStat);
+  if (!in) return false;
   struct stat dstStat;
   if (::stat(target.c_str(), &dstStat) == 0) {
     if (dstStat.st_dev == srcStat.st_dev && dstStat.st_ino == srcStat.st_ino) {
       // Truncating the target would destroy the source; Windows refuses with a sharing
       // violation because the source is open.
-      ::close(in);
       SetLastErrorCode(kErrorSharingViolation);
       return false;
     }
     if (S_ISDIR(dstStat.st_mode)) {
-      ::close(in);
       SetLastErrorCode(kErrorAccessDenied);
       return false;
     }
   }
   const int oflags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
-  int out;
-  do {
-    out = ::open(target.c_str(), oflags, srcStat.st_mode & 0777);
-  } while (out < 0 && errno == EINTR);
-  if (out < 0) {
-    const int err = errno;
-    ::close(in);
-    posix::SetPathError(err, target);
+  FileHandle out = posix::OpenFd(target.c_str(), oflags, srcStat.st_mode & 0777);
+  if (!out) {
+    posix::SetPathError(errno, target);
     return false;
   }
   std::vector<unsigned char> buffer(65536);
   int failure = 0;
   for (;;) {
-    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    ssize_t n = ::read(posix::Fd(in), buffer.data(), buffer.size());
     if (n < 0) {
       if (errno == EINTR) continue;
       failure = errno;
@@ -130,7 +122,7 @@ bool CopyFileTo(const std::string& source, const std::string& target, bool failI
     if (n == 0) break;
     ssize_t done = 0;
     while (done < n) {
-      ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
+      ssize_t w = ::write(posix::Fd(out), buffer.data() + done, static_cast<std::size_t>(n - done));
       if (w < 0) {
         if (errno == EINTR) continue;
         failure = errno;
@@ -143,11 +135,10 @@ bool CopyFileTo(const std::string& source, const std::string& target, bool failI
   if (!failure) {
     // CopyFile keeps the last-write time and the attributes.
     const timespec times[2] = {srcStat.st_atim, srcStat.st_mtim};
-    ::futimens(out, times);
-    ::fchmod(out, srcStat.st_mode & 07777);
+    ::futimens(posix::Fd(out), times);
+    ::fchmod(posix::Fd(out), srcStat.st_mode & 07777);
   }
-  if (::close(out) != 0 && !failure) failure = errno;
-  ::close(in);
+  if (!out.Close() && !failure) failure = errno;
   if (failure) {
     ::unlink(target.c_str());
     posix::SetErrnoError(failure);
@@ -194,14 +185,12 @@ namespace {
 // fsync of the file or folder at `path`; false with errno set when it cannot be opened or
 // flushed.
 bool SyncPath(const std::string& path, bool folder) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), (folder ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
+  FileHandle file =
+      posix::OpenFd(path.c_str(), (folder ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC);
+  if (!file) return false;
+  const bool ok = ::fsync(posix::Fd(file)) == 0;
   const int err = errno;
-  ::close(fd);
+  file.Close();
   errno = err;
   return ok;
 }
@@ -244,8 +233,8 @@ PathStatus QueryPath(const std::string& path, bool followLink) {
   struct stat st;
   const int rc = followLink ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
   if (path.empty() || rc != 0) return status;
-  status.volume = static_cast<std::uint64_t>(st.st_dev);
-  status.id = static_cast<std::uint64_t>(st.st_ino);
+  status.identity =
+      FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
   if (S_ISREG(st.st_mode)) {
     status.kind = PathKind::kFile;
     status.readOnly = ::access(path.c_str(), W_OK) != 0;
@@ -280,11 +269,9 @@ FileHandle CreateFileBeside(const std::string& target, std::string& tempPath) {
     std::snprintf(name, sizeof name, ".lum%05x%04x.tmp",
                   static_cast<unsigned>(::getpid()) & 0xFFFFF, ++counter & 0xFFFF);
     tempPath = folder + name;
-    int fd;
-    do {
-      fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd >= 0) return FileHandle::FromNative(fd);
+    FileHandle file =
+        posix::OpenFd(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (file) return file;
     if (errno != EEXIST) {
       posix::SetPathError(errno, tempPath);
       tempPath.clear();
@@ -303,7 +290,7 @@ bool SetLastWriteTimeOf(const FileHandle& file, const FileTime& utc) {
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = static_cast<time_t>(ticks / 10000000LL - posix::kEpochDelta1601);
   times[1].tv_nsec = static_cast<long>(ticks % 10000000LL * 100);
-  if (::futimens(static_cast<int>(file.Native()), times) != 0) {
+  if (::futimens(posix::Fd(file), times) != 0) {
     posix::SetErrnoError(errno);
     return false;
   }
@@ -311,7 +298,7 @@ bool SetLastWriteTimeOf(const FileHandle& file, const FileTime& utc) {
 }
 
 bool SetUnixModeOf(const FileHandle& file, std::uint32_t mode) {
-  if (::fchmod(static_cast<int>(file.Native()), static_cast<mode_t>(mode & 0777)) != 0) {
+  if (::fchmod(posix::Fd(file), static_cast<mode_t>(mode & 0777)) != 0) {
     posix::SetErrnoError(errno);
     return false;
   }

@@ -7,20 +7,18 @@
 // read-only attribute does on Windows.
 #include "platform/profile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <utility>
 
+#include "platform/codepage.h"
+#include "platform/error_code.h"
 #include "platform/posix/profile_document.h"
 #include "platform/profile_check.h"
+#include "platform/update_fs.h"
 
 namespace lum::platform {
 
@@ -28,53 +26,18 @@ namespace {
 
 using detail::ProfileDocument;
 
-class Fd {
- public:
-  explicit Fd(int fd) : m_fd(fd) {}
-  ~Fd() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-  Fd& operator=(Fd&&) = delete;
-  int get() const { return m_fd; }
-  // Closes now and reports whether the close succeeded.
-  bool Close() { return ::close(std::exchange(m_fd, -1)) == 0; }
-
- private:
-  int m_fd;
-};
-
-// The file's bytes; an empty optional with errno set when it cannot be read. A missing file (or
-// a missing folder on its path) reads as empty with `missing` set.
+// The file's bytes; an empty optional when it cannot be read (the last error says why). A
+// missing file (or a missing folder on its path) reads as empty with `missing` set.
 std::optional<std::string> ReadWhole(const char* path, bool& missing) {
   missing = false;
-  // Non-blocking, so that a pipe or device of that name is refused below instead of waiting
-  // for a writer that may never come.
-  Fd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (fd.get() < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) {
-      missing = true;
-      return std::string();
-    }
-    return std::nullopt;
-  }
-  struct stat info {};
-  if (::fstat(fd.get(), &info) != 0) return std::nullopt;
-  if (!S_ISREG(info.st_mode)) {
-    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-    return std::nullopt;
-  }
   std::string bytes;
-  char chunk[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
-    if (got == 0) return bytes;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    bytes.append(chunk, static_cast<std::size_t>(got));
+  if (ReadWholeFile(path, bytes)) return bytes;
+  const std::uint32_t error = GetLastErrorCode();
+  if (error == kErrorFileNotFound || error == kErrorPathNotFound) {
+    missing = true;
+    return std::string();
   }
+  return std::nullopt;
 }
 
 // Windows keeps a file that starts with the UTF-16 LE byte-order mark in UTF-16 LE: it
@@ -84,24 +47,6 @@ constexpr char kUtf16Mark[] = "\xFF\xFE";
 
 bool IsUtf16(const std::string& bytes) {
   return bytes.size() >= 2 && bytes.compare(0, 2, kUtf16Mark, 2) == 0;
-}
-
-void AppendUtf8(std::string& out, std::uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 // The UTF-8 text of UTF-16 LE bytes after the mark; lone surrogates become U+FFFD.
@@ -120,7 +65,7 @@ std::string Utf16ToUtf8(const std::string& bytes) {
     } else if (c >= 0xD800 && c < 0xE000) {
       c = 0xFFFD;
     }
-    AppendUtf8(out, c);
+    AppendUtf8(out, static_cast<char32_t>(c));
   }
   return out;
 }
@@ -160,47 +105,6 @@ std::string Utf8ToUtf16(const std::string& text) {
     }
   }
   return out;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(put);
-  }
-  return true;
-}
-
-// Replaces the file at `path` with `bytes`: write a new file beside it, flush it, rename it over.
-bool ReplaceFile(const char* path, const std::string& bytes) {
-  // Write beside the real file when `path` is a symbolic link, so the link stays a link.
-  std::string target = path;
-  if (char* real = ::realpath(path, nullptr)) {
-    target = real;
-    std::free(real);
-  }
-  mode_t mode = 0666;
-  struct stat info {};
-  const bool exists = ::stat(target.c_str(), &info) == 0;
-  if (exists) mode = info.st_mode & 07777;
-
-  static std::atomic<unsigned> counter{0};
-  const std::string temporary =
-      target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
-  Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-  if (fd.get() < 0) return false;
-  bool ok = (!exists || ::fchmod(fd.get(), mode) == 0) && WriteAll(fd.get(), bytes) &&
-            ::fsync(fd.get()) == 0;
-  ok = fd.Close() && ok;
-  if (ok && ::rename(temporary.c_str(), target.c_str()) == 0) return true;
-  const int error = errno;
-  ::unlink(temporary.c_str());
-  errno = error;
-  return false;
 }
 
 bool FolderExists(const char* path) {
@@ -283,18 +187,19 @@ std::int32_t ProfileWriteString(const char* section, const char* key, const char
   if (!section) {
     // All three absent asks to flush cached files; nothing is cached here.
     if (!key && !text) return 1;
-    errno = EINVAL;
+    SetLastErrorCode(kErrorInvalidParameter);
     return 0;
   }
   if (!path || !detail::ProfileWriteIsStorable(section, key, text)) {
-    errno = EINVAL;
+    SetLastErrorCode(kErrorInvalidParameter);
     return 0;
   }
   bool missing = false;
   std::optional<std::string> bytes = ReadWhole(path, missing);
   if (!bytes) return 0;
   if (missing && !FolderExists(path)) {
-    errno = ENOENT;  // as on Windows, even a delete fails when the folder is missing
+    // As on Windows, even a delete fails when the folder is missing.
+    SetLastErrorCode(kErrorPathNotFound);
     return 0;
   }
   const bool utf16 = IsUtf16(*bytes);
@@ -307,10 +212,10 @@ std::int32_t ProfileWriteString(const char* section, const char* key, const char
     document.Set(section, key, text);
   }
   if (!missing && IsReadOnly(path)) {
-    errno = EACCES;
+    SetLastErrorCode(kErrorAccessDenied);
     return 0;
   }
-  return ReplaceFile(path, utf16 ? Utf8ToUtf16(document.Bytes()) : document.Bytes()) ? 1 : 0;
+  return ReplaceFileContent(path, utf16 ? Utf8ToUtf16(document.Bytes()) : document.Bytes()) ? 1 : 0;
 }
 
 std::string ProfileTextFromUtf8(std::string_view utf8) {

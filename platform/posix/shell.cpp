@@ -13,6 +13,9 @@
 #include <iostream>
 #include <string>
 
+#include "platform/file.h"
+#include "platform/posix/descriptor.h"
+
 namespace lum::platform {
 
 bool InitCommonControlsEx(const CommonControlsInit&) {
@@ -22,14 +25,6 @@ void InitCommonControls() {}
 
 Library Library::Load(const char*) {
   return Library();
-}
-Library& Library::operator=(Library&& other) noexcept {
-  if (this != &other) {
-    Free();
-    m_handle = other.m_handle;
-    other.m_handle = 0;
-  }
-  return *this;
 }
 void Library::Free() {
   m_handle = 0;
@@ -77,16 +72,15 @@ namespace {
 // Starts argv as a grandchild so that it is neither waited for nor left as a zombie, with
 // standard input from /dev/null. Returns true when the program could be started.
 bool StartDetached(const char* const argv[]) {
-  int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) return false;
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  FileHandle reportRead = FileHandle::FromNative(ends[0]);
+  FileHandle reportWrite = FileHandle::FromNative(ends[1]);
   const pid_t child = fork();
-  if (child < 0) {
-    close(report[0]);
-    close(report[1]);
-    return false;
-  }
+  if (child < 0) return false;
   if (child == 0) {
-    close(report[0]);
+    // The child and grandchild end with _exit or exec: no destructor runs here.
+    reportRead.Close();
     setsid();
     const pid_t grandchild = fork();
     if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
@@ -94,16 +88,15 @@ bool StartDetached(const char* const argv[]) {
     if (null >= 0) dup2(null, STDIN_FILENO);
     execvp(argv[0], const_cast<char* const*>(argv));
     const int error = errno;
-    (void)!write(report[1], &error, sizeof error);
+    (void)!write(posix::Fd(reportWrite), &error, sizeof error);
     _exit(127);
   }
-  close(report[1]);
+  reportWrite.Close();
   int status = 0;
   waitpid(child, &status, 0);
   // The pipe closes on a successful exec; a failed one writes its errno first.
   int error = 0;
-  const ssize_t got = read(report[0], &error, sizeof error);
-  close(report[0]);
+  const ssize_t got = read(posix::Fd(reportRead), &error, sizeof error);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
 }
 

@@ -1,29 +1,20 @@
-#include "platform/task_alloc.h"
-
+// The task allocator's system side on POSIX: the C heap.
 #include <cstdlib>
 
-#include "platform/task_alloc_hook.h"
+#include "platform/task_alloc_system.h"
 
-namespace lum::platform {
+namespace lum::platform::detail {
 
-void* TaskMemAlloc(std::size_t size) {
-  if (!detail::Hook().Permit()) return nullptr;
-  void* p = std::malloc(size == 0 ? 1 : size);
-  if (p) ++detail::Hook().outstanding;
-  return p;
+void* SystemAlloc(std::size_t size) {
+  return std::malloc(size);
 }
 
-void* TaskMemRealloc(void* block, std::size_t size) {
-  if (!detail::Hook().Permit()) return nullptr;
-  void* p = std::realloc(block, size == 0 ? 1 : size);
-  if (p && !block) ++detail::Hook().outstanding;
-  return p;
+void* SystemRealloc(void* block, std::size_t size) {
+  return std::realloc(block, size);
 }
 
-void TaskMemFree(void* block) {
-  if (!block) return;
-  --detail::Hook().outstanding;
+void SystemFree(void* block) {
   std::free(block);
 }
 
-}  // namespace lum::platform
+}  // namespace lum::platform::detail

@@ -9,13 +9,14 @@
 
 #include "platform/error_code.h"
 #include "platform/fs.h"
+#include "platform/posix/descriptor.h"
 #include "platform/posix/errno_map.h"
 #include "platform/update_fs.h"
 
 namespace lum::platform {
 
 bool FlushFile(const FileHandle& file) {
-  if (::fsync(static_cast<int>(file.Native())) != 0) {
+  if (::fsync(posix::Fd(file)) != 0) {
     posix::SetErrnoError(errno);
     return false;
   }
@@ -49,6 +50,11 @@ bool IsRegularFile(const std::string& path) {
   return S_ISREG(st.st_mode);
 }
 
+FileHandle OpenRegularFile(const std::string& path) {
+  struct stat st;
+  return posix::OpenRegularForRead(path, st);
+}
+
 bool CanReplaceFile(const std::string&) {
   return true;
 }
@@ -58,19 +64,16 @@ bool MoveFileInGroup(const std::string& source, const std::string& target) {
 }
 
 bool FlushVolumeOf(const std::string& folder) {
-  int fd;
-  do {
-    fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
+  const FileHandle file = posix::OpenFd(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (!file) {
     posix::SetPathError(errno, folder);
     return false;
   }
-  const bool ok = ::syncfs(fd) == 0;
-  const int err = errno;
-  ::close(fd);
-  if (!ok) posix::SetErrnoError(err);
-  return ok;
+  if (::syncfs(posix::Fd(file)) != 0) {
+    posix::SetErrnoError(errno);
+    return false;
+  }
+  return true;
 }
 
 void SleepMilliseconds(std::uint32_t milliseconds) {

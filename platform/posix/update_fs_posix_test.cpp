@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <iterator>
+
 #include "platform/testing_temp_dir.h"
 #include "platform/update_fs.h"
 
@@ -16,6 +19,23 @@ TEST(UpdateFsPosixTest, PipeIsNeverOpened) {
   EXPECT_FALSE(IsRegularFile(path));
   EXPECT_FALSE(ReadWholeFile(path, text));
   EXPECT_FALSE(AppendToFile(path, "x", true));
+}
+
+// Replacing through a symbolic link replaces the file it points to, which keeps its
+// permissions; the link stays a link and nothing is left beside.
+TEST(UpdateFsPosixTest, ReplaceKeepsTheLinkAndThePermissions) {
+  namespace fs = std::filesystem;
+  test::TempDir dir;
+  const std::string real = dir / "real.txt";
+  const std::string link = dir / "link.txt";
+  test::TempDir::WriteText(real, "old");
+  fs::permissions(real, fs::perms(0640));
+  fs::create_symlink(real, link);
+  ASSERT_TRUE(ReplaceFileContent(link, "new"));
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(test::TempDir::ReadText(real), "new");
+  EXPECT_EQ(fs::status(real).permissions(), fs::perms(0640));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 2);
 }
 
 }  // namespace

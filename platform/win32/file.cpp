@@ -2,30 +2,32 @@
 #include <windows.h>
 
 #include "platform/file.h"
+#include "platform/win32/handle.h"
 #include "platform/win32/wide.h"
 
 namespace lum::platform {
 namespace {
 
 HANDLE Native(const FileHandle& file) {
-  return reinterpret_cast<HANDLE>(file.Native());
+  return win32::Raw(file);
 }
 
 }  // namespace
 
-void FileHandle::Close() {
+bool FileHandle::Close() {
+  bool closed = true;
   if (m_native != kInvalid) {
-    ::CloseHandle(reinterpret_cast<HANDLE>(m_native));
+    closed = ::CloseHandle(reinterpret_cast<HANDLE>(m_native)) != FALSE;
     m_native = kInvalid;
   }
   m_kind = 0;
+  return closed;
 }
 
 FileHandle CreateFileHandle(const std::string& path, std::uint32_t access, std::uint32_t shareMode,
                             std::uint32_t disposition, std::uint32_t flags) {
-  HANDLE h = ::CreateFileW(win32::Widen(path).c_str(), access, shareMode, nullptr, disposition,
-                           flags, nullptr);
-  return FileHandle::FromNative(reinterpret_cast<std::intptr_t>(h));
+  return win32::Own(::CreateFileW(win32::Widen(path).c_str(), access, shareMode, nullptr,
+                                  disposition, flags, nullptr));
 }
 
 FileHandle OpenStdHandle(std::int32_t which) {
@@ -41,7 +43,7 @@ FileHandle OpenStdHandle(std::int32_t which) {
                          DUPLICATE_SAME_ACCESS)) {
     return FileHandle();
   }
-  return FileHandle::FromNative(reinterpret_cast<std::intptr_t>(copy));
+  return win32::Own(copy);
 }
 
 bool FileRead(const FileHandle& file, void* destination, std::uint32_t size, std::uint32_t* read) {

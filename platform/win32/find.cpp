@@ -30,26 +30,9 @@ void Convert(const WIN32_FIND_DATAW& w, FindData& out) {
 
 }  // namespace
 
-FindHandle::~FindHandle() {
-  Close();
-}
-FindHandle::FindHandle(FindHandle&& other) noexcept : m_impl(other.m_impl) {
-  other.m_impl = nullptr;
-}
-FindHandle& FindHandle::operator=(FindHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_impl = other.m_impl;
-    other.m_impl = nullptr;
-  }
-  return *this;
-}
-void FindHandle::Close() {
-  if (m_impl) {
-    ::FindClose(m_impl->search);
-    delete m_impl;
-    m_impl = nullptr;
-  }
+void FindHandle::ImplDeleter::operator()(Impl* impl) const {
+  ::FindClose(impl->search);
+  delete impl;
 }
 
 FindHandle FindFirst(const std::string& pathAndMask, FindData& first) {
@@ -58,7 +41,7 @@ FindHandle FindFirst(const std::string& pathAndMask, FindData& first) {
   HANDLE h = ::FindFirstFileW(win32::Widen(pathAndMask).c_str(), &w);
   if (h == INVALID_HANDLE_VALUE) return FindHandle();
   FindHandle handle;
-  handle.m_impl = new FindHandle::Impl{h};
+  handle.m_impl.reset(new FindHandle::Impl{h});
   Convert(w, first);
   return handle;
 }

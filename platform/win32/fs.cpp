@@ -2,31 +2,13 @@
 #include <windows.h>
 
 #include "platform/fs.h"
+#include "platform/win32/handle.h"
 #include "platform/win32/wide.h"
 
 namespace lum::platform {
 
 std::uint32_t FileAttributesOf(const std::string& path) {
   return ::GetFileAttributesW(win32::Widen(path).c_str());
-}
-
-bool FileIdOf(const std::string& path, FileId& id) {
-  // No access rights are needed to read a file's identity; backup semantics open folders.
-  HANDLE h = ::CreateFileW(win32::Widen(path).c_str(), 0,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  const BOOL ok = ::GetFileInformationByHandle(h, &info);
-  const DWORD error = ::GetLastError();
-  ::CloseHandle(h);
-  if (!ok) {
-    ::SetLastError(error);
-    return false;
-  }
-  id.Volume = info.dwVolumeSerialNumber;
-  id.Index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-  return true;
 }
 
 bool MakeDirectory(const std::string& path) {
@@ -44,16 +26,17 @@ bool CopyFileTo(const std::string& source, const std::string& target, bool failI
 
 bool SetLastWriteTime(const std::string& path, const FileTime& utc) {
   // Backup semantics let the same call open a folder.
-  HANDLE h = ::CreateFileW(win32::Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  FileHandle file =
+      win32::Own(::CreateFileW(win32::Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return false;
   FILETIME ft;
   ft.dwLowDateTime = utc.Low();
   ft.dwHighDateTime = utc.High();
-  const BOOL ok = ::SetFileTime(h, nullptr, nullptr, &ft);
+  const BOOL ok = ::SetFileTime(win32::Raw(file), nullptr, nullptr, &ft);
   const DWORD error = ::GetLastError();
-  ::CloseHandle(h);
+  file.Close();
   if (!ok) ::SetLastError(error);
   return ok != FALSE;
 }
@@ -76,18 +59,13 @@ PathStatus QueryPath(const std::string& path, bool followLink) {
   const std::wstring wide = win32::Widen(path);
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());
   if (path.empty() || attributes == INVALID_FILE_ATTRIBUTES) return status;
-  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  HANDLE h = ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, flags, nullptr);
+  const FileHandle file = win32::OpenForQuery(wide, followLink);
   BY_HANDLE_FILE_INFORMATION info{};
   DWORD found = attributes;
-  if (h != INVALID_HANDLE_VALUE) {
-    if (::GetFileInformationByHandle(h, &info)) {
-      found = info.dwFileAttributes;
-      status.volume = info.dwVolumeSerialNumber;
-      status.id = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-    }
-    ::CloseHandle(h);
+  if (file && ::GetFileInformationByHandle(win32::Raw(file), &info)) {
+    found = info.dwFileAttributes;
+    status.identity = FileId{info.dwVolumeSerialNumber,
+                             (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
   }
   if (!followLink && (found & FILE_ATTRIBUTE_REPARSE_POINT)) {
     status.kind = PathKind::kLink;
@@ -103,18 +81,18 @@ PathStatus QueryPath(const std::string& path, bool followLink) {
 }
 
 std::string ResolvedPath(const std::string& path) {
-  HANDLE h = ::CreateFileW(win32::Widen(path).c_str(), 0,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return {};
+  FileHandle file = win32::OpenForQuery(win32::Widen(path), true);
+  if (!file) return {};
   std::wstring buffer(1024, L'\0');
-  DWORD n = ::GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  DWORD n = ::GetFinalPathNameByHandleW(win32::Raw(file), buffer.data(),
+                                        static_cast<DWORD>(buffer.size()), 0);
   if (n >= buffer.size()) {
     buffer.resize(n + 1);
-    n = ::GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+    n = ::GetFinalPathNameByHandleW(win32::Raw(file), buffer.data(),
+                                    static_cast<DWORD>(buffer.size()), 0);
   }
   const DWORD error = ::GetLastError();
-  ::CloseHandle(h);
+  file.Close();
   if (n == 0 || n >= buffer.size()) {
     ::SetLastError(error);
     return {};
@@ -138,11 +116,10 @@ FileHandle CreateFileBeside(const std::string& target, std::string& tempPath) {
     char name[40];
     wsprintfA(name, ".lum%05x%04x.tmp", ::GetCurrentProcessId() & 0xFFFFF, ++counter & 0xFFFF);
     tempPath = folder + name;
-    HANDLE h = ::CreateFileW(win32::Widen(tempPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-      return FileHandle::FromNative(reinterpret_cast<std::intptr_t>(h));
-    }
+    FileHandle file =
+        win32::Own(::CreateFileW(win32::Widen(tempPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE, nullptr));
+    if (file) return file;
     const DWORD error = ::GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
       tempPath.clear();
@@ -159,7 +136,7 @@ bool SetLastWriteTimeOf(const FileHandle& file, const FileTime& utc) {
   FILETIME ft;
   ft.dwLowDateTime = utc.Low();
   ft.dwHighDateTime = utc.High();
-  return ::SetFileTime(reinterpret_cast<HANDLE>(file.Native()), nullptr, nullptr, &ft) != FALSE;
+  return ::SetFileTime(win32::Raw(file), nullptr, nullptr, &ft) != FALSE;
 }
 
 bool SetUnixModeOf(const FileHandle&, std::uint32_t) {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/gdi.h"
 #include "platform/win32/wide.h"
 
 namespace lum::platform {
@@ -50,9 +51,8 @@ COLORREF ToColorRef(const Colour& colour) {
 }
 
 void FillColour(HDC dc, const RECT& rect, const Colour& colour) {
-  HBRUSH brush = ::CreateSolidBrush(ToColorRef(colour));
-  ::FillRect(dc, &rect, brush);
-  ::DeleteObject(brush);
+  const win32::GdiObject<HBRUSH> brush(::CreateSolidBrush(ToColorRef(colour)));
+  ::FillRect(dc, &rect, brush.get());
 }
 
 RECT LabelRect(const LabelView& label, int dpi) {
@@ -108,9 +108,10 @@ struct ProgressWindow::Impl {
     if (width <= 0 || height <= 0) return;
     const int dpi = ::GetDeviceCaps(target, LOGPIXELSX);
 
-    HDC dc = ::CreateCompatibleDC(target);
-    HBITMAP bitmap = ::CreateCompatibleBitmap(target, width, height);
-    HGDIOBJ oldBitmap = ::SelectObject(dc, bitmap);
+    const win32::MemoryDc memory(::CreateCompatibleDC(target));
+    const win32::GdiObject<HBITMAP> bitmap(::CreateCompatibleBitmap(target, width, height));
+    const win32::Selection drawOnBitmap(memory.get(), bitmap.get());
+    HDC dc = memory.get();
 
     FillColour(dc, client, view.back);
     for (const LabelView& label : view.labels) {
@@ -120,24 +121,19 @@ struct ProgressWindow::Impl {
     ::SetBkMode(dc, TRANSPARENT);
     for (const LabelView& label : view.labels) {
       if (label.caption.empty()) continue;
-      HFONT font = ::CreateFontW(
+      const win32::GdiObject<HFONT> font(::CreateFontW(
           -TwipsToPixels(label.font.points * 20.0, dpi), 0, 0, 0, label.font.weight, FALSE, FALSE,
           FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-          DEFAULT_PITCH | FF_DONTCARE, win32::Widen(label.font.face).c_str());
-      HGDIOBJ oldFont = ::SelectObject(dc, font);
+          DEFAULT_PITCH | FF_DONTCARE, win32::Widen(label.font.face).c_str()));
+      const win32::Selection useFont(dc, font.get());
       ::SetTextColor(dc, ToColorRef(label.text));
       RECT rect = LabelRect(label, dpi);
       std::wstring caption = win32::Widen(label.caption);
       ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &rect,
                   DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-      ::SelectObject(dc, oldFont);
-      ::DeleteObject(font);
     }
 
     ::BitBlt(target, 0, 0, width, height, dc, 0, 0, SRCCOPY);
-    ::SelectObject(dc, oldBitmap);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(dc);
   }
 
   static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -210,9 +206,10 @@ struct ProgressWindow::Impl {
       return false;
     }
 
-    HDC screen = ::GetDC(nullptr);
-    const int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSX) : 96;
-    if (screen != nullptr) ::ReleaseDC(nullptr, screen);
+    const int dpi = [] {
+      const win32::ScreenDc screen(::GetDC(nullptr));
+      return screen ? ::GetDeviceCaps(screen.get(), LOGPIXELSX) : 96;
+    }();
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     RECT frame{0, 0, TwipsToPixels(view.clientWidth, dpi), TwipsToPixels(view.clientHeight, dpi)};
     ::AdjustWindowRectEx(&frame, style, FALSE, 0);

@@ -61,15 +61,6 @@ Library Library::Load(const char* name) {
   return library;
 }
 
-Library& Library::operator=(Library&& other) noexcept {
-  if (this != &other) {
-    Free();
-    m_handle = other.m_handle;
-    other.m_handle = 0;
-  }
-  return *this;
-}
-
 void Library::Free() {
   if (m_handle != 0) ::FreeLibrary(reinterpret_cast<HMODULE>(m_handle));
   m_handle = 0;

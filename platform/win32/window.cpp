@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "platform/win32/gdi.h"
 #include "platform/win32/native_window.h"
 
 namespace lum::platform {
@@ -8,10 +9,9 @@ namespace {
 
 // Twips per pixel along one axis of the screen (LOGPIXELSX or LOGPIXELSY).
 std::optional<double> TwipsPerPixel(int axis) {
-  HDC screen = ::GetDC(nullptr);
+  const win32::ScreenDc screen(::GetDC(nullptr));
   if (!screen) return std::nullopt;
-  const int dotsPerInch = ::GetDeviceCaps(screen, axis);
-  ::ReleaseDC(nullptr, screen);
+  const int dotsPerInch = ::GetDeviceCaps(screen.get(), axis);
   if (dotsPerInch <= 0) return std::nullopt;
   return 1440.0 / dotsPerInch;
 }

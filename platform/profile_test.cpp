@@ -4,16 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/profile.h"
-#include "settings/test_files.h"
+#include "platform/testing_temp_dir.h"
 
 namespace lum::test {
 namespace {
 
+using platform::kSystemProfileFunctions;
 using platform::ProfileGetString;
 using platform::ProfileWriteString;
 
@@ -304,10 +306,10 @@ class ProfileScenario : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(ProfileScenario, GivesTheDocumentedResults) {
   const Scenario& scenario = GetParam();
-  ScratchFolder folder;
-  const auto path = folder.Path("test.ini");
-  const std::string pathText = platform::ProfileTextFromUtf8(folder.Text("test.ini"));
-  if (scenario.file) WriteBytes(path, *scenario.file);
+  TempDir folder;
+  const std::string path = folder / "test.ini";
+  const std::string pathText = platform::ProfileTextFromUtf8(path);
+  if (scenario.file) TempDir::WriteText(path, *scenario.file);
 
   for (std::size_t i = 0; i < scenario.steps.size(); ++i) {
     const Step& step = scenario.steps[i];
@@ -328,7 +330,9 @@ TEST_P(ProfileScenario, GivesTheDocumentedResults) {
     EXPECT_EQ(buffer[step.size], '\x7F') << "wrote past the buffer";
   }
   if (scenario.fileAfter || !scenario.file) {
-    EXPECT_EQ(ReadBytes(path), scenario.fileAfter);
+    const std::optional<std::string> after =
+        std::filesystem::exists(path) ? std::optional(TempDir::ReadText(path)) : std::nullopt;
+    EXPECT_EQ(after, scenario.fileAfter);
   }
 }
 
