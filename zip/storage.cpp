@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
 
 #include "platform/error_code.h"
 #include "platform/fs.h"
@@ -79,6 +80,17 @@ void AttachBuffer(VfsHandle& h, const Variant& v, bool byReference, const char* 
   h.lBufferPos = 0;
 }
 
+// Calls a member of a stream object. A failure the stream reports (VfsStreamError) is raised
+// as the storage layer's own error, with the stream's source and description.
+template <class Call>
+decltype(auto) CallStream(Call&& call) {
+  try {
+    return std::forward<Call>(call)();
+  } catch (const VfsStreamError& e) {
+    pvRaise(e.Source, e.Description);
+  }
+}
+
 IVfsStream& StreamOf(VfsHandle& h, const char* source) {
   if (!h.oStream) RaiseSystem(source, platform::kErrorInvalidHandle, h.sName);
   return *h.oStream;
@@ -88,7 +100,7 @@ IVfsStream& StreamOf(VfsHandle& h, const char* source) {
 void RewindOnce(VfsHandle& h, IVfsStream& stream) {
   if (h.hFile == 0) {
     std::int32_t distance = 0, method = 0;
-    stream.VfsSetFilePointer(distance, method);
+    CallStream([&] { return stream.VfsSetFilePointer(distance, method); });
     h.hFile = -1;
   }
 }
@@ -196,7 +208,8 @@ VfsHandle pvVfsOpen(const Variant& source) {
     std::uint32_t size = 0;
     if (h.oStream) {
       std::int32_t distance = 0, method = 2;
-      size = static_cast<std::uint32_t>(h.oStream->VfsSetFilePointer(distance, method));
+      size = static_cast<std::uint32_t>(
+          CallStream([&] { return h.oStream->VfsSetFilePointer(distance, method); }));
     }
     SetGeneratedMetadata(h, size);
   } else {
@@ -262,7 +275,7 @@ std::int32_t pvVfsRead(VfsHandle& h, std::uint8_t* destination, std::int32_t siz
       IVfsStream& stream = StreamOf(h, "pvVfsRead");
       RewindOnce(h, stream);
       std::int32_t wanted = size;
-      return ClampCount(stream.VfsReadFile(destination, wanted), size);
+      return ClampCount(CallStream([&] { return stream.VfsReadFile(destination, wanted); }), size);
     }
     case VfsKind::kFile:
       break;
@@ -304,7 +317,7 @@ std::int32_t pvVfsWrite(VfsHandle& h, const std::uint8_t* source, std::int32_t s
       IVfsStream& stream = StreamOf(h, "pvVfsWrite");
       RewindOnce(h, stream);
       std::int32_t count = size;
-      return ClampCount(stream.VfsWriteFile(source, count), size);
+      return ClampCount(CallStream([&] { return stream.VfsWriteFile(source, count); }), size);
     }
     case VfsKind::kFile:
       break;
@@ -345,7 +358,7 @@ std::int32_t pvVfsSeek(VfsHandle& h, std::int32_t distance, std::int32_t method)
     case VfsKind::kStream: {
       IVfsStream& stream = StreamOf(h, "pvVfsSeek");
       h.hFile = -1;
-      return stream.VfsSetFilePointer(distance, method);
+      return CallStream([&] { return stream.VfsSetFilePointer(distance, method); });
     }
     case VfsKind::kFile:
       break;
@@ -390,7 +403,8 @@ void pvVfsSetEof(VfsHandle& h, const std::string& name) {
     }
     case VfsKind::kStream: {
       std::string completed = name;
-      StreamOf(h, "pvVfsSetEof").VfsSetEndOfFile(completed);
+      IVfsStream& stream = StreamOf(h, "pvVfsSetEof");
+      CallStream([&] { stream.VfsSetEndOfFile(completed); });
       return;
     }
     case VfsKind::kFile:
