@@ -30,7 +30,7 @@ class OwnProfile : public ::testing::Test {
         ProfileGetString(section, key, "<default>", buffer, sizeof buffer, path.c_str());
     return std::string(buffer, count);
   }
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string path = folder.Text("test.ini");
 };
 
@@ -46,33 +46,33 @@ TEST_F(OwnProfile, EditsChangeOnlyTheirOwnLines) {
       "Enabled = 1\n"
       "; end\n"
       "\n";
-  WriteBytes(path, before);
+  WriteWholeFile(path, before);
 
   ASSERT_NE(Write("display", "zoom", "150"), 0);
   std::string expected = before;
   expected.replace(expected.find("  Zoom =  100  "), 15, "Zoom=150");
-  EXPECT_EQ(ReadBytes(path), expected);
+  EXPECT_EQ(ReadWholeText(path), expected);
 
   // A new key follows the section's last line that is not blank, with a CR LF of its own.
   ASSERT_NE(Write("Sound", "Volume", "7"), 0);
   expected.insert(expected.find("; end\n") + 6, "Volume=7\r\n");
-  EXPECT_EQ(ReadBytes(path), expected);
+  EXPECT_EQ(ReadWholeText(path), expected);
 
   ASSERT_NE(Write("Display", "Colour", nullptr), 0);
   expected.erase(expected.find("\tColour"), 14);
-  EXPECT_EQ(ReadBytes(path), expected);
+  EXPECT_EQ(ReadWholeText(path), expected);
   EXPECT_EQ(Read("Display", "Zoom"), "150");
   EXPECT_EQ(Read("Sound", "Enabled"), "1");
 }
 
 TEST_F(OwnProfile, LastLineWithoutLineEndStaysSoWhenReplaced) {
-  WriteBytes(path, "[S]\r\nK=1");
+  WriteWholeFile(path, "[S]\r\nK=1");
   ASSERT_NE(Write("S", "K", "2"), 0);
-  EXPECT_EQ(ReadBytes(path), "[S]\r\nK=2");
+  EXPECT_EQ(ReadWholeText(path), "[S]\r\nK=2");
 }
 
 TEST_F(OwnProfile, ReplacesTheFileWithoutLeavingTemporaries) {
-  WriteBytes(path, "[S]\r\nK=1\r\n");
+  WriteWholeFile(path, "[S]\r\nK=1\r\n");
   std::filesystem::permissions(path, std::filesystem::perms(0640));
   for (int i = 0; i < 5; ++i) ASSERT_NE(Write("S", "K", std::to_string(i).c_str()), 0);
   std::size_t files = 0;
@@ -85,20 +85,20 @@ TEST_F(OwnProfile, ReplacesTheFileWithoutLeavingTemporaries) {
 }
 
 TEST_F(OwnProfile, SymbolicLinkStaysALink) {
-  WriteBytes(folder.Path("real.ini"), "[S]\r\nK=1\r\n");
+  WriteWholeFile(folder.Path("real.ini"), "[S]\r\nK=1\r\n");
   std::filesystem::create_symlink(folder.Path("real.ini"), path);
   ASSERT_NE(Write("S", "K", "2"), 0);
   EXPECT_TRUE(std::filesystem::is_symlink(path));
-  EXPECT_EQ(ReadBytes(folder.Path("real.ini")), "[S]\r\nK=2\r\n");
+  EXPECT_EQ(ReadWholeText(folder.Path("real.ini")), "[S]\r\nK=2\r\n");
 }
 
 TEST_F(OwnProfile, ReadOnlyFileIsRefusedAndKept) {
   // Without write permission a file counts as read-only, even for a user who could override it.
-  WriteBytes(path, "[S]\r\nK=1\r\n");
+  WriteWholeFile(path, "[S]\r\nK=1\r\n");
   MakeReadOnly(path);
   EXPECT_EQ(Write("S", "K", "2"), 0);
   EXPECT_EQ(Write("S", "K", nullptr), 0);
-  EXPECT_EQ(ReadBytes(path), "[S]\r\nK=1\r\n");
+  EXPECT_EQ(ReadWholeText(path), "[S]\r\nK=1\r\n");
   EXPECT_EQ(Read("S", "K"), "1");
 }
 
@@ -111,22 +111,22 @@ TEST_F(OwnProfile, FolderInPlaceOfTheFile) {
 
 TEST_F(OwnProfile, Utf16FileStaysUtf16) {
   const std::string utf16("\xFF\xFE[\0S\0]\0\r\0\n\0K\0=\0\xE9\0\r\0\n\0", 22);
-  WriteBytes(path, utf16);
+  WriteWholeFile(path, utf16);
   EXPECT_EQ(Read("S", "K"), "\xC3\xA9");          // U+00E9 in UTF-8, the ANSI code page here
   ASSERT_NE(Write("S", "N", "\xE2\x82\xAC"), 0);  // U+20AC
-  EXPECT_EQ(ReadBytes(path), utf16 + std::string("N\0=\0\xAC\x20\r\0\n\0", 10));
+  EXPECT_EQ(ReadWholeText(path), utf16 + std::string("N\0=\0\xAC\x20\r\0\n\0", 10));
 }
 
 TEST_F(OwnProfile, LatinLettersMatchWithoutRegardToCase) {
-  WriteBytes(path,
-             "[\xC3\x84RGER]\r\n\xC3\x9C"
-             "BER=1\r\n");
+  WriteWholeFile(path,
+                 "[\xC3\x84RGER]\r\n\xC3\x9C"
+                 "BER=1\r\n");
   EXPECT_EQ(Read("\xC3\xA4rger",
                  "\xC3\xBC"
                  "ber"),
             "1");
   // U+00D7 (multiplication sign) and U+00F7 (division sign) are not a letter pair.
-  WriteBytes(path, "[\xC3\x97]\r\nK=1\r\n");
+  WriteWholeFile(path, "[\xC3\x97]\r\nK=1\r\n");
   EXPECT_EQ(Read("\xC3\xB7", "K"), "<default>");
 }
 

@@ -304,10 +304,10 @@ class ProfileScenario : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(ProfileScenario, GivesTheDocumentedResults) {
   const Scenario& scenario = GetParam();
-  ScratchFolder folder;
+  ScratchDir folder;
   const auto path = folder.Path("test.ini");
   const std::string pathText = platform::ProfileTextFromUtf8(folder.Text("test.ini"));
-  if (scenario.file) WriteBytes(path, *scenario.file);
+  if (scenario.file) WriteWholeFile(path, *scenario.file);
 
   for (std::size_t i = 0; i < scenario.steps.size(); ++i) {
     const Step& step = scenario.steps[i];
@@ -328,7 +328,7 @@ TEST_P(ProfileScenario, GivesTheDocumentedResults) {
     EXPECT_EQ(buffer[step.size], '\x7F') << "wrote past the buffer";
   }
   if (scenario.fileAfter || !scenario.file) {
-    EXPECT_EQ(ReadBytes(path), scenario.fileAfter);
+    EXPECT_EQ(ReadWholeText(path), scenario.fileAfter);
   }
 }
 

@@ -1,15 +1,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "platform/testing_temp_dir.h"
 #include "platform/update_fs.h"
+#include "tests/support/scratch_dir.h"
 
 namespace lum::platform {
 namespace {
 
 // A pipe is never opened for reading, which would wait for a writer that never comes.
 TEST(UpdateFsPosixTest, PipeIsNeverOpened) {
-  test::TempDir dir;
+  test::ScratchDir dir;
   const std::string path = dir / "pipe";
   ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0);
   std::string text;
