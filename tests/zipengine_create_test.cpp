@@ -141,6 +141,14 @@ TEST_F(ZipengineCreate, StandardOutputPipeAndFile) {
   EXPECT_EQ(Names("piped.zip").size(), 2u);
 }
 
+TEST_F(ZipengineCreate, AFailedWriteToStandardOutputIsReported) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  const CliResult r = Zipengine("create -q - single.txt", ">/dev/full");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("zipengine: [", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(" (stdout:)\n"), std::string::npos) << r.err;
+}
+
 TEST_F(ZipengineCreate, TheArchiveItselfIsNotAdded) {
   ASSERT_EQ(Zipengine("create -q src/self.zip -r src").status, 0);
   // Now it exists inside the folder being added.
