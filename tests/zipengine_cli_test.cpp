@@ -36,10 +36,7 @@ class ZipengineCli : public ::testing::Test {
 
   // Runs `args` (shell syntax) in the scratch folder.
   CliResult Zipengine(const std::string& args, const std::string& before = {}) {
-    const std::string out = m_dir / "stdout.txt", err = m_dir / "stderr.txt";
-    const std::string command = "cd '" + m_dir.Str() + "' && " + before + "'" + m_program + "' " +
-                                args + " >'" + out + "' 2>'" + err + "'";
-    return RunCaptured(command, out, err);
+    return RunProgramIn(m_dir.Str(), m_program, args, before);
   }
 
   ScratchDir m_dir;

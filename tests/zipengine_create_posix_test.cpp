@@ -87,10 +87,7 @@ class CreatePosix : public ::testing::Test {
 
   // Runs zipengine with `args` in the scratch folder, for at most 30 seconds.
   CliResult Zipengine(const std::string& args) {
-    const std::string out = m_dir / "stdout.txt", err = m_dir / "stderr.txt";
-    const std::string command = "cd '" + m_dir.Str() + "' && timeout 30 '" + m_program + "' " +
-                                args + " >'" + out + "' 2>'" + err + "'";
-    return RunCaptured(command, out, err);
+    return RunProgramIn(m_dir.Str(), m_program, args, "timeout 30 ");
   }
 
   // The file an item's data comes from (a link's target).

@@ -34,10 +34,7 @@ class ZipengineCreate : public ::testing::Test {
   // Runs zipengine with `args` (shell syntax) in the scratch folder; `after` follows it in
   // the pipeline (for example "| cat >file").
   CliResult Zipengine(const std::string& args, const std::string& after = {}) {
-    const std::string out = m_dir / "stdout.txt", err = m_dir / "stderr.txt";
-    const std::string command = "cd '" + m_dir.Str() + "' && '" + m_program + "' " + args + " 2>'" +
-                                err + "' " + (after.empty() ? ">'" + out + "'" : after);
-    return RunCaptured(command, out, err);
+    return RunProgramIn(m_dir.Str(), m_program, args, {}, after);
   }
 
   std::vector<std::string> Names(const std::string& archive) {

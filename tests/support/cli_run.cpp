@@ -24,6 +24,17 @@ CliResult RunCaptured(const std::string& command, const std::string& out, const 
   return r;
 }
 
+CliResult RunProgramIn(const std::string& folder, const std::string& program,
+                       const std::string& args, const std::string& before,
+                       const std::string& output) {
+  const std::string out = folder + "/stdout.txt", err = folder + "/stderr.txt";
+  std::filesystem::remove(out);
+  const std::string command = "cd " + Quote(folder) + " && " + before + Quote(program) + " " +
+                              args + " 2>" + Quote(err) + " " +
+                              (output.empty() ? ">" + Quote(out) : output);
+  return RunCaptured(command, out, err);
+}
+
 bool HaveTool(const std::string& name) {
   if (platform::kPathSeparator == '\\') return false;  // the peers are native programs
   return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;

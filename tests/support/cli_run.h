@@ -20,6 +20,14 @@ std::string ProgramBesideTest(const std::string& name);
 // its standard error to `err`, and returns the exit status with both files' text.
 CliResult RunCaptured(const std::string& command, const std::string& out, const std::string& err);
 
+// Runs `program` with `args` (shell syntax) in `folder`, capturing its standard output and
+// error in files there. `before` comes first in the command line (such as "cat a.zip | "),
+// and `output`, when given, replaces the capture of standard output (such as "| cat >file" or
+// ">/dev/full"; the captured text is then empty).
+CliResult RunProgramIn(const std::string& folder, const std::string& program,
+                       const std::string& args, const std::string& before = {},
+                       const std::string& output = {});
+
 // True when the shell finds the command `name`. Always false in the Windows build, whose
 // tests cannot run the native tools.
 bool HaveTool(const std::string& name);
