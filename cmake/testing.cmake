@@ -18,9 +18,10 @@ if(CMAKE_CROSSCOMPILING)
                        ENVIRONMENT "WINEPREFIX=${LUM_WINEPREFIX};WINEDEBUG=-all")
 endif()
 
-# lum_add_test(name SOURCES ... LIBS ...): one GoogleTest executable registered with CTest.
+# lum_add_test(name SOURCES ... LIBS ... [LABELS ...]): one GoogleTest executable registered
+# with CTest; its tests carry the LABELS (such as "slow", see tests/CMakeLists.txt).
 function(lum_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main lum::warnings)
   if(CMAKE_CROSSCOMPILING)
@@ -28,6 +29,12 @@ function(lum_add_test name)
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_prefix
                          ENVIRONMENT "WINEPREFIX=${LUM_WINEPREFIX};WINEDEBUG=-all")
+    if(T_LABELS)
+      set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+  elseif(T_LABELS)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES LABELS "${T_LABELS}")
   else()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
   endif()

@@ -10,12 +10,13 @@
 #include "platform/file.h"
 #include "platform/find.h"
 #include "platform/fs.h"
-#include "platform/testing_temp_dir.h"
+#include "tests/support/files.h"
+#include "tests/support/scratch_dir.h"
 
 namespace lum::platform {
 namespace {
 
-using test::TempDir;
+using test::ScratchDir;
 
 FileHandle OpenRead(const std::string& path) {
   return CreateFileHandle(path, kGenericRead, kFileShareRead | kFileShareWrite, kOpenExisting, 0);
@@ -25,7 +26,7 @@ FileHandle OpenWrite(const std::string& path) {
 }
 
 TEST(FileTest, WriteSeekTruncateAndReadBack) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir / "a.bin";
   {
     FileHandle f = OpenWrite(path);
@@ -39,12 +40,12 @@ TEST(FileTest, WriteSeekTruncateAndReadBack) {
     EXPECT_EQ(FileSeek(f, 0, kFileCurrent), 5u);
     ASSERT_TRUE(FileSetEnd(f));
   }
-  EXPECT_EQ(TempDir::ReadText(path), "hello");
+  EXPECT_EQ(test::ReadWholeText(path), "hello");
   // Truncated again by the next create.
   { ASSERT_TRUE(OpenWrite(path)); }
-  EXPECT_EQ(TempDir::ReadText(path), "");
+  EXPECT_EQ(test::ReadWholeText(path), "");
 
-  TempDir::WriteText(path, "abcdef");
+  test::WriteWholeFile(path, "abcdef");
   FileHandle f = OpenRead(path);
   ASSERT_TRUE(f);
   char buf[16] = {};
@@ -60,15 +61,15 @@ TEST(FileTest, WriteSeekTruncateAndReadBack) {
 }
 
 TEST(FileTest, FailuresCarryWindowsCodes) {
-  TempDir dir;
+  ScratchDir dir;
   EXPECT_FALSE(OpenRead(dir / "missing.bin"));
   EXPECT_EQ(GetLastErrorCode(), kErrorFileNotFound);
   EXPECT_FALSE(OpenRead(dir / "no/such/folder.bin"));
   EXPECT_EQ(GetLastErrorCode(), kErrorPathNotFound);
-  EXPECT_FALSE(OpenRead(dir.Path()));  // a folder is not a file
+  EXPECT_FALSE(OpenRead(dir.Str()));  // a folder is not a file
   EXPECT_EQ(GetLastErrorCode(), kErrorAccessDenied);
 
-  TempDir::WriteText(dir / "x", "12345");
+  test::WriteWholeFile(dir / "x", "12345");
   FileHandle f = OpenRead(dir / "x");
   ASSERT_TRUE(f);
   EXPECT_EQ(FileSeek(f, -1, kFileBegin), kInvalidSetFilePointer);
@@ -77,7 +78,7 @@ TEST(FileTest, FailuresCarryWindowsCodes) {
   EXPECT_FALSE(FileWrite(f, "z", 1, &n));  // opened for reading only
   EXPECT_EQ(n, 0u);
   EXPECT_NE(GetLastErrorCode(), kErrorSuccess);
-  EXPECT_EQ(TempDir::ReadText(dir / "x"), "12345");
+  EXPECT_EQ(test::ReadWholeText(dir / "x"), "12345");
 }
 
 TEST(FileTest, StandardHandleCopiesLeaveTheProcessStreamsOpen) {
@@ -108,11 +109,11 @@ std::vector<std::string> Names(const std::string& pattern) {
 }
 
 TEST(FindTest, MasksSelectNamesAsWindowsDoes) {
-  TempDir dir;
-  TempDir::WriteText(dir / "README", "r");
-  TempDir::WriteText(dir / "a.txt", "aaa");
-  TempDir::WriteText(dir / "b.txt", "");
-  TempDir::WriteText(dir / "c.dat", "");
+  ScratchDir dir;
+  test::WriteWholeFile(dir / "README", "r");
+  test::WriteWholeFile(dir / "a.txt", "aaa");
+  test::WriteWholeFile(dir / "b.txt", "");
+  test::WriteWholeFile(dir / "c.dat", "");
   ASSERT_TRUE(MakeDirectory(dir / "sub"));
 
   using V = std::vector<std::string>;
@@ -131,8 +132,8 @@ TEST(FindTest, MasksSelectNamesAsWindowsDoes) {
 }
 
 TEST(FindTest, RecordsDescribeFilesAndFolders) {
-  TempDir dir;
-  TempDir::WriteText(dir / "a.txt", "12345");
+  ScratchDir dir;
+  test::WriteWholeFile(dir / "a.txt", "12345");
   ASSERT_TRUE(MakeDirectory(dir / "sub"));
   FindData data;
   {
@@ -168,9 +169,9 @@ TEST(FindTest, RecordsDescribeFilesAndFolders) {
 }
 
 TEST(FsTest, AttributesFoldersAndDeletion) {
-  TempDir dir;
+  ScratchDir dir;
   EXPECT_EQ(FileAttributesOf(dir / "missing"), kInvalidFileAttributes);
-  EXPECT_TRUE(FileAttributesOf(dir.Path()) & kAttributeDirectory);
+  EXPECT_TRUE(FileAttributesOf(dir.Str()) & kAttributeDirectory);
 
   ASSERT_TRUE(MakeDirectory(dir / "f"));
   EXPECT_FALSE(MakeDirectory(dir / "f"));
@@ -178,7 +179,7 @@ TEST(FsTest, AttributesFoldersAndDeletion) {
   EXPECT_FALSE(MakeDirectory(dir / "x/y"));
   EXPECT_EQ(GetLastErrorCode(), kErrorPathNotFound);
 
-  TempDir::WriteText(dir / "f/file", "1");
+  test::WriteWholeFile(dir / "f/file", "1");
   const std::uint32_t attributes = FileAttributesOf(dir / "f/file");
   EXPECT_TRUE(attributes & kAttributeArchive);
   EXPECT_FALSE(attributes & kAttributeDirectory);
@@ -192,44 +193,44 @@ TEST(FsTest, AttributesFoldersAndDeletion) {
 }
 
 TEST(FsTest, CopyKeepsContentAndTimeAndNeverDestroysTheSource) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string src = dir / "LastRun", dst = dir / "copy";
-  TempDir::WriteText(src, std::string(100000, 'x') + "end");
+  test::WriteWholeFile(src, std::string(100000, 'x') + "end");
   FileTime old;
   old.Ticks = 132000000000000000ull;  // 2019
   ASSERT_TRUE(SetLastWriteTime(src, old));
 
   ASSERT_TRUE(CopyFileTo(src, dst, false));
-  EXPECT_EQ(TempDir::ReadText(dst), TempDir::ReadText(src));
+  EXPECT_EQ(test::ReadWholeText(dst), test::ReadWholeText(src));
   FindData data;
   { ASSERT_TRUE(FindFirst(dst, data)); }
   EXPECT_EQ(data.LastWriteTime.Ticks / 10000000, old.Ticks / 10000000);
 
-  TempDir::WriteText(dst, "other");
+  test::WriteWholeFile(dst, "other");
   EXPECT_FALSE(CopyFileTo(src, dst, true));
   EXPECT_EQ(GetLastErrorCode(), kErrorFileExists);
-  EXPECT_EQ(TempDir::ReadText(dst), "other");
+  EXPECT_EQ(test::ReadWholeText(dst), "other");
   ASSERT_TRUE(CopyFileTo(src, dst, false));  // replaces
-  EXPECT_EQ(TempDir::ReadText(dst).size(), 100003u);
+  EXPECT_EQ(test::ReadWholeText(dst).value_or("").size(), 100003u);
 
   EXPECT_FALSE(CopyFileTo(src, src, false));
-  EXPECT_EQ(TempDir::ReadText(src).size(), 100003u);
+  EXPECT_EQ(test::ReadWholeText(src).value_or("").size(), 100003u);
   EXPECT_FALSE(CopyFileTo(dir / "missing", dst, false));
   EXPECT_EQ(GetLastErrorCode(), kErrorFileNotFound);
 }
 
 TEST(FsTest, MoveReplacesAWholeFileAndNeverAFolder) {
   for (const bool durable : {false, true}) {
-    TempDir dir;
+    ScratchDir dir;
     const std::string src = dir / "new.tmp", dst = dir / "installed";
-    TempDir::WriteText(src, "new bytes");
-    TempDir::WriteText(dst, "old");
+    test::WriteWholeFile(src, "new bytes");
+    test::WriteWholeFile(dst, "old");
     ASSERT_TRUE(MoveFileReplace(src, dst, durable));
-    EXPECT_EQ(TempDir::ReadText(dst), "new bytes");
+    EXPECT_EQ(test::ReadWholeText(dst), "new bytes");
     EXPECT_EQ(FileAttributesOf(src), kInvalidFileAttributes) << "the source name is gone";
 
     ASSERT_TRUE(MoveFileReplace(dst, dir / "fresh", durable)) << "no file at the target";
-    EXPECT_EQ(TempDir::ReadText(dir / "fresh"), "new bytes");
+    EXPECT_EQ(test::ReadWholeText(dir / "fresh"), "new bytes");
 
     EXPECT_FALSE(MoveFileReplace(dir / "missing", dst, durable));
     EXPECT_EQ(GetLastErrorCode(), kErrorFileNotFound);
@@ -237,15 +238,15 @@ TEST(FsTest, MoveReplacesAWholeFileAndNeverAFolder) {
     const std::string folder = dir / "folder";
     ASSERT_TRUE(MakeDirectory(folder));
     EXPECT_FALSE(MoveFileReplace(dir / "fresh", folder, durable));
-    EXPECT_EQ(TempDir::ReadText(dir / "fresh"), "new bytes") << "a failed move keeps the source";
+    EXPECT_EQ(test::ReadWholeText(dir / "fresh"), "new bytes") << "a failed move keeps the source";
     EXPECT_NE(FileAttributesOf(folder) & kAttributeDirectory, 0u);
   }
 }
 
 TEST(FsTest, ReadOnlyAttributeIsAppliedAndCleared) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir / "ro";
-  TempDir::WriteText(path, "1");
+  test::WriteWholeFile(path, "1");
   ASSERT_TRUE(SetAttributesOf(path, kAttributeReadOnly));
   EXPECT_TRUE(FileAttributesOf(path) & kAttributeReadOnly);
   FindData data;

@@ -8,14 +8,14 @@
 #include "platform/file.h"
 #include "platform/find.h"
 #include "platform/fs.h"
-#include "platform/testing_temp_dir.h"
 #include "platform/time.h"
+#include "tests/support/scratch_dir.h"
 
 namespace lum::platform {
 namespace {
 
 namespace fs = std::filesystem;
-using test::TempDir;
+using test::ScratchDir;
 
 const bool kWindows = kWindowsPaths;
 
@@ -30,33 +30,33 @@ bool Touch(const std::string& path) {
 }
 
 TEST(FsPathsTest, QueryPathTellsKindsAndIdentity) {
-  TempDir dir;
-  const std::string file = Join(dir.Path(), "f.txt");
+  ScratchDir dir;
+  const std::string file = Join(dir.Str(), "f.txt");
   ASSERT_TRUE(Touch(file));
   const PathStatus f = QueryPath(file, false);
   EXPECT_EQ(f.kind, PathKind::kFile);
-  EXPECT_EQ(QueryPath(dir.Path(), false).kind, PathKind::kFolder);
-  EXPECT_EQ(QueryPath(Join(dir.Path(), "missing"), false).kind, PathKind::kMissing);
+  EXPECT_EQ(QueryPath(dir.Str(), false).kind, PathKind::kFolder);
+  EXPECT_EQ(QueryPath(Join(dir.Str(), "missing"), false).kind, PathKind::kMissing);
   EXPECT_EQ(QueryPath("", true).kind, PathKind::kMissing);
   // The same file by another spelling has the same identity; another file has not.
-  const PathStatus again = QueryPath(Join(Join(dir.Path(), "."), "f.txt"), true);
+  const PathStatus again = QueryPath(Join(Join(dir.Str(), "."), "f.txt"), true);
   ASSERT_TRUE(f.identity.has_value());
   EXPECT_EQ(again.identity, f.identity);
-  const std::string other = Join(dir.Path(), "g.txt");
+  const std::string other = Join(dir.Str(), "g.txt");
   ASSERT_TRUE(Touch(other));
   EXPECT_NE(QueryPath(other, false).identity, f.identity);
-  EXPECT_FALSE(QueryPath(Join(dir.Path(), "missing"), true).identity.has_value());
+  EXPECT_FALSE(QueryPath(Join(dir.Str(), "missing"), true).identity.has_value());
   if (kWindows) return;
-  fs::create_symlink(file, Join(dir.Path(), "link"));
-  EXPECT_EQ(QueryPath(Join(dir.Path(), "link"), false).kind, PathKind::kLink);
-  EXPECT_EQ(QueryPath(Join(dir.Path(), "link"), true).identity, f.identity);
-  EXPECT_EQ(ResolvedPath(Join(dir.Path(), "link")), ResolvedPath(file));
-  EXPECT_EQ(ResolvedPath(Join(dir.Path(), "missing")), "");
+  fs::create_symlink(file, Join(dir.Str(), "link"));
+  EXPECT_EQ(QueryPath(Join(dir.Str(), "link"), false).kind, PathKind::kLink);
+  EXPECT_EQ(QueryPath(Join(dir.Str(), "link"), true).identity, f.identity);
+  EXPECT_EQ(ResolvedPath(Join(dir.Str(), "link")), ResolvedPath(file));
+  EXPECT_EQ(ResolvedPath(Join(dir.Str(), "missing")), "");
 }
 
 TEST(FsPathsTest, CreateFileBesideMakesDistinctNewFilesInTheTargetFolder) {
-  TempDir dir;
-  const std::string target = Join(dir.Path(), "target.bin");
+  ScratchDir dir;
+  const std::string target = Join(dir.Str(), "target.bin");
   ASSERT_TRUE(Touch(target));
   std::string first, second;
   FileHandle a = CreateFileBeside(target, first);
@@ -70,14 +70,14 @@ TEST(FsPathsTest, CreateFileBesideMakesDistinctNewFilesInTheTargetFolder) {
   EXPECT_TRUE(MoveFileReplace(first, target, false));
   EXPECT_EQ(fs::file_size(target), 0u);
   std::string none;
-  EXPECT_FALSE(CreateFileBeside(Join(Join(dir.Path(), "no"), "x"), none).IsValid());
+  EXPECT_FALSE(CreateFileBeside(Join(Join(dir.Str(), "no"), "x"), none).IsValid());
   EXPECT_EQ(GetLastErrorCode(), kErrorPathNotFound);
   EXPECT_EQ(none, "");
 }
 
 TEST(FsPathsTest, TimeAndModeThroughAnOpenFile) {
-  TempDir dir;
-  const std::string path = Join(dir.Path(), "t.txt");
+  ScratchDir dir;
+  const std::string path = Join(dir.Str(), "t.txt");
   {
     FileHandle h = CreateFileHandle(path, kGenericWrite, 0, kCreateAlways, kAttributeArchive);
     ASSERT_TRUE(h.IsValid());
@@ -96,7 +96,7 @@ TEST(FsPathsTest, TimeAndModeThroughAnOpenFile) {
   if (kWindows) return;
   // Only the permission bits: never set-uid.
   EXPECT_EQ(fs::status(path).permissions(), fs::perms(0751));
-  const std::string fresh = Join(dir.Path(), "fresh.txt");
+  const std::string fresh = Join(dir.Str(), "fresh.txt");
   ASSERT_TRUE(Touch(fresh));
   EXPECT_EQ(static_cast<std::uint32_t>(fs::status(fresh).permissions()), NewFileMode());
 }

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "platform/profile.h"
-#include "platform/testing_temp_dir.h"
+#include "tests/support/files.h"
+#include "tests/support/scratch_dir.h"
 
 namespace lum::test {
 namespace {
@@ -306,10 +307,10 @@ class ProfileScenario : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(ProfileScenario, GivesTheDocumentedResults) {
   const Scenario& scenario = GetParam();
-  TempDir folder;
-  const std::string path = folder / "test.ini";
-  const std::string pathText = platform::ProfileTextFromUtf8(path);
-  if (scenario.file) TempDir::WriteText(path, *scenario.file);
+  ScratchDir folder;
+  const auto path = folder.Path("test.ini");
+  const std::string pathText = platform::ProfileTextFromUtf8(folder.Text("test.ini"));
+  if (scenario.file) WriteWholeFile(path, *scenario.file);
 
   for (std::size_t i = 0; i < scenario.steps.size(); ++i) {
     const Step& step = scenario.steps[i];
@@ -330,9 +331,7 @@ TEST_P(ProfileScenario, GivesTheDocumentedResults) {
     EXPECT_EQ(buffer[step.size], '\x7F') << "wrote past the buffer";
   }
   if (scenario.fileAfter || !scenario.file) {
-    const std::optional<std::string> after =
-        std::filesystem::exists(path) ? std::optional(TempDir::ReadText(path)) : std::nullopt;
-    EXPECT_EQ(after, scenario.fileAfter);
+    EXPECT_EQ(ReadWholeText(path), scenario.fileAfter);
   }
 }
 

@@ -3,19 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/time_fields.h"
+
 namespace lum::platform {
 namespace {
 
-SystemTime Fields(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-  SystemTime t;
-  t.Year = static_cast<std::uint16_t>(y);
-  t.Month = static_cast<std::uint16_t>(mo);
-  t.Day = static_cast<std::uint16_t>(d);
-  t.Hour = static_cast<std::uint16_t>(h);
-  t.Minute = static_cast<std::uint16_t>(mi);
-  t.Second = static_cast<std::uint16_t>(s);
-  return t;
-}
+using test::TimeFields;
 
 void ExpectFields(const SystemTime& t, int y, int mo, int d, int h, int mi, int s) {
   EXPECT_EQ(t.Year, y);
@@ -28,30 +21,30 @@ void ExpectFields(const SystemTime& t, int y, int mo, int d, int h, int mi, int 
 
 TEST(FileTimeTest, KnownInstantsAndValidation) {
   FileTime ft;
-  ASSERT_TRUE(SystemTimeToFileTime(Fields(1970, 1, 1), ft));
+  ASSERT_TRUE(SystemTimeToFileTime(TimeFields(1970, 1, 1), ft));
   EXPECT_EQ(ft.Ticks, 116444736000000000ull);
-  ASSERT_TRUE(SystemTimeToFileTime(Fields(1601, 1, 1), ft));
+  ASSERT_TRUE(SystemTimeToFileTime(TimeFields(1601, 1, 1), ft));
   EXPECT_EQ(ft.Ticks, 0u);
   SystemTime back;
   ASSERT_TRUE(FileTimeToSystemTime(FileTime{116444736000000000ull + 10000000ull * 86399}, back));
   ExpectFields(back, 1970, 1, 1, 23, 59, 59);
   EXPECT_EQ(back.DayOfWeek, 4);  // a Thursday
 
-  EXPECT_TRUE(SystemTimeToFileTime(Fields(2000, 2, 29), ft));  // divisible by 400
-  EXPECT_TRUE(SystemTimeToFileTime(Fields(2024, 2, 29), ft));
-  EXPECT_FALSE(SystemTimeToFileTime(Fields(1900, 2, 29), ft));  // century, not a leap year
-  EXPECT_FALSE(SystemTimeToFileTime(Fields(2100, 2, 29), ft));
-  EXPECT_FALSE(SystemTimeToFileTime(Fields(2023, 4, 31), ft));
-  EXPECT_FALSE(SystemTimeToFileTime(Fields(2023, 13, 1), ft));
-  EXPECT_FALSE(SystemTimeToFileTime(Fields(2023, 1, 1, 24), ft));
-  EXPECT_FALSE(SystemTimeToFileTime(Fields(1600, 12, 31), ft));
+  EXPECT_TRUE(SystemTimeToFileTime(TimeFields(2000, 2, 29), ft));  // divisible by 400
+  EXPECT_TRUE(SystemTimeToFileTime(TimeFields(2024, 2, 29), ft));
+  EXPECT_FALSE(SystemTimeToFileTime(TimeFields(1900, 2, 29), ft));  // century, not a leap year
+  EXPECT_FALSE(SystemTimeToFileTime(TimeFields(2100, 2, 29), ft));
+  EXPECT_FALSE(SystemTimeToFileTime(TimeFields(2023, 4, 31), ft));
+  EXPECT_FALSE(SystemTimeToFileTime(TimeFields(2023, 13, 1), ft));
+  EXPECT_FALSE(SystemTimeToFileTime(TimeFields(2023, 1, 1, 24), ft));
+  EXPECT_FALSE(SystemTimeToFileTime(TimeFields(1600, 12, 31), ft));
   EXPECT_FALSE(FileTimeToSystemTime(FileTime{0x8000000000000000ull}, back));
 }
 
 TEST(FileTimeTest, EveryDayOfFourHundredYearsRoundTrips) {
   // One full Gregorian cycle, so every leap-year rule is crossed.
   FileTime ft;
-  ASSERT_TRUE(SystemTimeToFileTime(Fields(1900, 1, 1, 12, 34, 56), ft));
+  ASSERT_TRUE(SystemTimeToFileTime(TimeFields(1900, 1, 1, 12, 34, 56), ft));
   for (int day = 0; day < 146097; ++day) {
     SystemTime t;
     ASSERT_TRUE(FileTimeToSystemTime(ft, t));
@@ -85,21 +78,21 @@ TEST(DosTimeTest, DecodesPackedWordsAndRefusesInvalidOnes) {
 TEST(DosTimeTest, EncodesEvenSecondsAndRefusesYearsOutsideItsRange) {
   FileTime ft;
   std::uint16_t date = 1, time = 1;
-  ASSERT_TRUE(SystemTimeToFileTime(Fields(2018, 1, 1, 10, 0, 59), ft));
+  ASSERT_TRUE(SystemTimeToFileTime(TimeFields(2018, 1, 1, 10, 0, 59), ft));
   ASSERT_TRUE(FileTimeToDosDateTime(ft, date, time));
   EXPECT_EQ(date, 0x4C21);
   EXPECT_EQ(time, (10 << 11) | 29);  // 10:00:58
 
-  ASSERT_TRUE(SystemTimeToFileTime(Fields(1979, 12, 31, 23, 59, 59), ft));
+  ASSERT_TRUE(SystemTimeToFileTime(TimeFields(1979, 12, 31, 23, 59, 59), ft));
   EXPECT_FALSE(FileTimeToDosDateTime(ft, date, time));
   EXPECT_EQ(date, 0);
   EXPECT_EQ(time, 0);
-  ASSERT_TRUE(SystemTimeToFileTime(Fields(2108, 1, 1), ft));
+  ASSERT_TRUE(SystemTimeToFileTime(TimeFields(2108, 1, 1), ft));
   date = time = 1;
   EXPECT_FALSE(FileTimeToDosDateTime(ft, date, time));
   EXPECT_EQ(date, 0);
   EXPECT_EQ(time, 0);
-  ASSERT_TRUE(SystemTimeToFileTime(Fields(2107, 12, 31, 23, 59, 58), ft));
+  ASSERT_TRUE(SystemTimeToFileTime(TimeFields(2107, 12, 31, 23, 59, 58), ft));
   EXPECT_TRUE(FileTimeToDosDateTime(ft, date, time));
   EXPECT_EQ(date, (127 << 9) | (12 << 5) | 31);
 }
@@ -109,7 +102,7 @@ TEST(DosTimeTest, LeapDaysAndMonthEndsRoundTrip) {
     for (int m = 1; m <= 12; ++m) {
       for (int d : {1, 28, 29, 30, 31}) {
         FileTime ft;
-        if (!SystemTimeToFileTime(Fields(y, m, d, 23, 59, 58), ft)) continue;
+        if (!SystemTimeToFileTime(TimeFields(y, m, d, 23, 59, 58), ft)) continue;
         std::uint16_t date, time;
         ASSERT_TRUE(FileTimeToDosDateTime(ft, date, time));
         FileTime back;
@@ -122,16 +115,16 @@ TEST(DosTimeTest, LeapDaysAndMonthEndsRoundTrip) {
 
 TEST(OleDateTest, KnownValues) {
   double d = -99;
-  ASSERT_TRUE(SystemTimeToOleDate(Fields(1899, 12, 30), d));
+  ASSERT_TRUE(SystemTimeToOleDate(TimeFields(1899, 12, 30), d));
   EXPECT_EQ(d, 0.0);
-  ASSERT_TRUE(SystemTimeToOleDate(Fields(1900, 1, 1, 12), d));
+  ASSERT_TRUE(SystemTimeToOleDate(TimeFields(1900, 1, 1, 12), d));
   EXPECT_EQ(d, 2.5);
-  ASSERT_TRUE(SystemTimeToOleDate(Fields(1899, 12, 29, 6), d));
+  ASSERT_TRUE(SystemTimeToOleDate(TimeFields(1899, 12, 29, 6), d));
   EXPECT_EQ(d, -1.25);  // the fraction counts forward even before the epoch
-  ASSERT_TRUE(SystemTimeToOleDate(Fields(2018, 1, 1), d));
+  ASSERT_TRUE(SystemTimeToOleDate(TimeFields(2018, 1, 1), d));
   EXPECT_EQ(d, 43101.0);
-  EXPECT_FALSE(SystemTimeToOleDate(Fields(2023, 2, 29), d));
-  EXPECT_FALSE(SystemTimeToOleDate(Fields(99, 12, 31), d));
+  EXPECT_FALSE(SystemTimeToOleDate(TimeFields(2023, 2, 29), d));
+  EXPECT_FALSE(SystemTimeToOleDate(TimeFields(99, 12, 31), d));
 
   SystemTime t;
   ASSERT_TRUE(OleDateToSystemTime(-1.25, t));
@@ -149,7 +142,7 @@ TEST(OleDateTest, SecondsRoundTripAcrossLeapYears) {
   for (int y : {1600, 1899, 1900, 1904, 2000, 2024, 2100}) {
     for (int m : {2, 3}) {
       for (int d : {28, 29, 1}) {
-        SystemTime in = Fields(y, m, d, 23, 59, 59);
+        SystemTime in = TimeFields(y, m, d, 23, 59, 59);
         double ole;
         if (!SystemTimeToOleDate(in, ole)) continue;
         SystemTime out;
@@ -163,7 +156,7 @@ TEST(OleDateTest, SecondsRoundTripAcrossLeapYears) {
 TEST(LocalTimeTest, UtcToLocalAndBackIsIdentityAwayFromRepeatedHours) {
   // Noon on a spread of days through several years, both sides of every DST change.
   FileTime ft;
-  ASSERT_TRUE(SystemTimeToFileTime(Fields(2023, 1, 1, 12), ft));
+  ASSERT_TRUE(SystemTimeToFileTime(TimeFields(2023, 1, 1, 12), ft));
   for (int day = 0; day < 3 * 365; day += 3) {
     FileTime local, back;
     ASSERT_TRUE(FileTimeToLocalFileTime(ft, local));

@@ -7,16 +7,17 @@
 
 #include "platform/error_code.h"
 #include "platform/fs.h"
-#include "platform/testing_temp_dir.h"
+#include "tests/support/files.h"
+#include "tests/support/scratch_dir.h"
 
 namespace lum::platform {
 namespace {
 
 namespace fs = std::filesystem;
-using test::TempDir;
+using test::ScratchDir;
 
 TEST(UpdateFsTest, AppendReadAndReplaceWholeFiles) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir / "journal";
   std::string text;
   EXPECT_FALSE(ReadWholeFile(path, text));
@@ -45,17 +46,17 @@ TEST(UpdateFsTest, AppendReadAndReplaceWholeFiles) {
 }
 
 TEST(UpdateFsTest, FoldersSpaceMovesAndProbes) {
-  TempDir dir;
+  ScratchDir dir;
   ASSERT_TRUE(MakeDirectory(dir / "a"));
-  TempDir::WriteText(dir / "a/f", "data");
+  test::WriteWholeFile(dir / "a/f", "data");
   EXPECT_FALSE(RemoveFolder(dir / "a"));  // not empty
   EXPECT_TRUE(CanReplaceFile(dir / "a/f"));
   EXPECT_TRUE(CanReplaceFile(dir / "missing"));
 
-  TempDir::WriteText(dir / "g", "new");
+  test::WriteWholeFile(dir / "g", "new");
   ASSERT_TRUE(MoveFileInGroup(dir / "g", dir / "a/f"));
-  EXPECT_TRUE(FlushVolumeOf(dir.Path()));
-  EXPECT_EQ(TempDir::ReadText(dir / "a/f"), "new");
+  EXPECT_TRUE(FlushVolumeOf(dir.Str()));
+  EXPECT_EQ(test::ReadWholeText(dir / "a/f"), "new");
   EXPECT_EQ(FileAttributesOf(dir / "g"), kInvalidFileAttributes);
 
   ASSERT_TRUE(RemoveFile(dir / "a/f"));
@@ -63,7 +64,7 @@ TEST(UpdateFsTest, FoldersSpaceMovesAndProbes) {
   EXPECT_FALSE(RemoveFolder(dir / "a"));
 
   std::uint64_t free = 0;
-  ASSERT_TRUE(FreeSpaceOf(dir.Path(), free));
+  ASSERT_TRUE(FreeSpaceOf(dir.Str(), free));
   EXPECT_GT(free, 0u);
   EXPECT_FALSE(FreeSpaceOf(dir / "missing/deeper", free));
 }

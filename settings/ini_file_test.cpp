@@ -21,10 +21,10 @@ class IniFile : public ::testing::Test {
     ini.Section("Display");
     ini.Key("Zoom");
   }
-  std::optional<std::string> File() { return ReadBytes(folder.Path("Settings.ini")); }
-  void Put(const std::string& bytes) { WriteBytes(folder.Path("Settings.ini"), bytes); }
+  std::optional<std::string> File() { return ReadWholeText(folder.Path("Settings.ini")); }
+  void Put(const std::string& bytes) { WriteWholeFile(folder.Path("Settings.ini"), bytes); }
 
-  ScratchFolder folder;
+  ScratchDir folder;
   clsIniFile ini;
 };
 
@@ -37,7 +37,7 @@ TEST(IniFileObject, StartsEmptyAndPropertiesOnlyStoreText) {
   EXPECT_EQ(ini.Key(), "");
   EXPECT_EQ(ini.Default(), "");
 
-  ScratchFolder folder;
+  ScratchDir folder;
   ini.Path(folder.Text("never.ini"));
   ini.Section("S");
   ini.Key("K");
@@ -45,7 +45,7 @@ TEST(IniFileObject, StartsEmptyAndPropertiesOnlyStoreText) {
   EXPECT_EQ(ini.Path(), folder.Text("never.ini"));
   EXPECT_EQ(ini.Default(), "D");
   EXPECT_EQ(ini.LastReturnCode(), 0);
-  EXPECT_FALSE(ReadBytes(folder.Path("never.ini"))) << "assigning properties touches no file";
+  EXPECT_FALSE(ReadWholeText(folder.Path("never.ini"))) << "assigning properties touches no file";
 }
 
 TEST_F(IniFile, MissingValuesReadAsDefault) {
@@ -124,7 +124,7 @@ TEST_F(IniFile, FailedWriteIsReportedEachTime) {
   lost.Value("1");
   EXPECT_EQ(lost.LastReturnCode(), 0);
   EXPECT_FALSE(lost.Success());
-  EXPECT_FALSE(ReadBytes(folder.Path("no such folder"))) << "the folder is not created";
+  EXPECT_FALSE(ReadWholeText(folder.Path("no such folder"))) << "the folder is not created";
   EXPECT_EQ(lost.Value(), "") << "and reads there still answer";
 
   // Success is the last write's, not a sticky flag.
@@ -207,7 +207,7 @@ TEST_F(IniFile, DeleteKeyAndSection) {
   EXPECT_TRUE(ini.Success()) << "nothing to remove in a missing file";
   ini.DeleteSection();
   EXPECT_TRUE(ini.Success());
-  EXPECT_FALSE(ReadBytes(folder.Path("missing.ini")));
+  EXPECT_FALSE(ReadWholeText(folder.Path("missing.ini")));
   ini.Path(folder.Text("no such folder/x.ini"));
   ini.DeleteKey();
   EXPECT_FALSE(ini.Success()) << "a missing folder fails even a delete";

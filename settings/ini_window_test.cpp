@@ -46,7 +46,7 @@ class Placement : public ::testing::Test {
     ini.Default("my default");
   }
   void Saved(const std::string& lines) {
-    WriteBytes(folder.Path("Settings.ini"), "[Main window]\r\n" + lines);
+    WriteWholeFile(folder.Path("Settings.ini"), "[Main window]\r\n" + lines);
   }
   std::string Stored(const char* key) {
     clsIniFile reader;
@@ -68,7 +68,7 @@ class Placement : public ::testing::Test {
     EXPECT_EQ(window.Height(), height);
   }
 
-  ScratchFolder folder;
+  ScratchDir folder;
   clsIniFile ini;
 };
 
@@ -82,7 +82,7 @@ TEST_F(Placement, SavesANormalWindow) {
   EXPECT_EQ(Stored("Top"), "900");
   EXPECT_EQ(Stored("Width"), "6000");
   EXPECT_EQ(Stored("Height"), "4500.5");
-  EXPECT_EQ(ReadBytes(folder.Path("Settings.ini")),
+  EXPECT_EQ(ReadWholeText(folder.Path("Settings.ini")),
             "[Main window]\r\nMaximised=0\r\nLeft=1200\r\nTop=900\r\nWidth=6000\r\nHeight=4500.5"
             "\r\n");
 }
@@ -92,7 +92,7 @@ TEST_F(Placement, MinimisedSavesNothingAndMaximisedOnlyItsState) {
   ASSERT_TRUE(window.SetWindowState(kWindowMinimised));
   ini.SaveWindowPlacement(window);
   EXPECT_EQ(ini.LastReturnCode(), 0) << "unchanged: nothing was written";
-  EXPECT_FALSE(ReadBytes(folder.Path("Settings.ini")));
+  EXPECT_FALSE(ReadWholeText(folder.Path("Settings.ini")));
 
   Saved("Left=300\r\nWidth=5000\r\n");
   ASSERT_TRUE(window.SetWindowState(kWindowMaximised));
@@ -160,7 +160,7 @@ TEST_F(Placement, MissingKeysKeepTheWindowsOwnPlacement) {
   EXPECT_TRUE(window.WindowState() == kWindowNormal);
   // Own values rounded (halves to even), then the left margin applies.
   ExpectAt(window, 60, 2000, 5000, 3000);
-  EXPECT_FALSE(ReadBytes(folder.Path("Settings.ini"))) << "restoring writes nothing";
+  EXPECT_FALSE(ReadWholeText(folder.Path("Settings.ini"))) << "restoring writes nothing";
 }
 
 TEST_F(Placement, MinimumSizeRaisesTheSavedSize) {

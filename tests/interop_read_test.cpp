@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "platform/fs.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/engine_events.h"
 #include "tests/support/test_support.h"
 #include "tests/support/zip_builder.h"
@@ -23,25 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using zip::cZipEngine;
 using zip::Variant;
-
-bool HaveTool(const std::string& name) {
-  if (platform::kWindowsPaths) return false;  // the peers are native programs
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// The standard output of a shell command, through a temporary file.
-std::string Capture(const std::string& command) {
-  ScratchDir dir;
-  const std::string file = dir / "out.txt";
-  if (std::system((command + " >" + Quote(file)).c_str()) != 0) return {};
-  return ToString(ReadWholeFile(file).value_or(Bytes()));
-}
 
 // A source tree with the usual kinds of content.
 void MakeTree(const fs::path& root) {

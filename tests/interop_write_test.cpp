@@ -13,6 +13,7 @@
 
 #include "platform/fs.h"
 #include "platform/time.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/engine_events.h"
 #include "tests/support/test_support.h"
 #include "tests/support/zip_builder.h"
@@ -26,28 +27,6 @@ namespace {
 namespace fs = std::filesystem;
 using zip::cZipEngine;
 using zip::Variant;
-
-bool HaveTool(const std::string& name) {
-  if (platform::kWindowsPaths) return false;  // the peers are native programs
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-int Shell(const std::string& command) {
-  return std::system((command + " >/dev/null 2>&1").c_str());
-}
-
-std::string Capture(const std::string& command) {
-  ScratchDir dir;
-  const std::string file = dir / "out.txt";
-  if (std::system((command + " >" + Quote(file)).c_str()) != 0) return {};
-  return ToString(ReadWholeFile(file).value_or(Bytes()));
-}
 
 const std::string kOemName = "k\xC3\xA4se.txt";                // käse: in code page 437
 const std::string kUtf8Name = "\xE6\x97\xA5\xE6\x9C\xAC.txt";  // 日本: not in it

@@ -36,10 +36,7 @@ class ZipengineCli : public ::testing::Test {
 
   // Runs `args` (shell syntax) in the scratch folder.
   CliResult Zipengine(const std::string& args, const std::string& before = {}) {
-    const std::string out = m_dir / "stdout.txt", err = m_dir / "stderr.txt";
-    const std::string command = "cd '" + m_dir.Str() + "' && " + before + "'" + m_program + "' " +
-                                args + " >'" + out + "' 2>'" + err + "'";
-    return RunCaptured(command, out, err);
+    return RunProgramIn(m_dir.Str(), m_program, args, before);
   }
 
   ScratchDir m_dir;
@@ -135,6 +132,24 @@ TEST_F(ZipengineCli, CatAndStandardInput) {
   r = Zipengine("extract -q - -d piped", "cat good.zip | ");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadWholeFile(m_dir / "piped/dir/b.bin"), MakeData(DataKind::kBinary, 70000, 5));
+}
+
+// cat writes in order after what standard output already holds, and a failed write names
+// the entry and standard output.
+TEST_F(ZipengineCli, CatAppendsToStandardOutputAndReportsAFailedWrite) {
+  const std::string out = m_dir / "stdout.txt", err = m_dir / "stderr.txt";
+  CliResult r = RunCaptured("cd " + Quote(m_dir.Str()) + " && { echo head; " + Quote(m_program) +
+                                " cat good.zip a.txt; } >" + Quote(out) + " 2>" + Quote(err),
+                            out, err);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "head\nalpha\n");
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  r = RunCaptured("cd " + Quote(m_dir.Str()) + " && " + Quote(m_program) +
+                      " cat good.zip a.txt >/dev/full 2>" + Quote(err),
+                  out, err);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("zipengine: a.txt: [", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(" (stdout:)\n"), std::string::npos) << r.err;
 }
 
 TEST_F(ZipengineCli, CatShowsEntriesUnsafeForAFolder) {

@@ -87,10 +87,7 @@ class CreatePosix : public ::testing::Test {
 
   // Runs zipengine with `args` in the scratch folder, for at most 30 seconds.
   CliResult Zipengine(const std::string& args) {
-    const std::string out = m_dir / "stdout.txt", err = m_dir / "stderr.txt";
-    const std::string command = "cd '" + m_dir.Str() + "' && timeout 30 '" + m_program + "' " +
-                                args + " >'" + out + "' 2>'" + err + "'";
-    return RunCaptured(command, out, err);
+    return RunProgramIn(m_dir.Str(), m_program, args, "timeout 30 ");
   }
 
   // The file an item's data comes from (a link's target).
@@ -117,11 +114,8 @@ std::map<std::string, std::string> PythonView(const std::string& archive) {
       "    d = i.date_time\n"
       "    print(raw.hex(), i.create_system, i.external_attr >> 16, i.external_attr & 0xFFFF,"
       " '%04d%02d%02d%02d%02d%02d' % d, zlib.crc32(z.read(i)))\n";
-  const std::string file = archive + ".py.txt", program = archive + ".py";
-  WriteWholeFile(program, ToBytes(script));
-  std::system(("python3 '" + program + "' '" + archive + "' >'" + file + "'").c_str());
   std::map<std::string, std::string> lines;
-  std::istringstream in(ToString(ReadWholeFile(file).value_or(Bytes())));
+  std::istringstream in(Capture("python3 -c " + Quote(script) + " " + Quote(archive)));
   for (std::string line; std::getline(in, line);) {
     const std::size_t blank = line.find(' ');
     std::string hex = line.substr(0, blank), name;
@@ -135,10 +129,10 @@ std::map<std::string, std::string> PythonView(const std::string& archive) {
 
 // The names bsdtar lists, its escapes ("\\", "\ooo") undone.
 std::vector<std::string> BsdtarNames(const std::string& archive) {
-  const std::string file = archive + ".bsdtar.txt";
-  if (std::system(("bsdtar -tf '" + archive + "' >'" + file + "'").c_str()) != 0) return {"?"};
+  const std::string listing = Capture("bsdtar -tf " + Quote(archive));
+  if (listing.empty()) return {"?"};
   std::vector<std::string> names;
-  std::istringstream in(ToString(ReadWholeFile(file).value_or(Bytes())));
+  std::istringstream in(listing);
   for (std::string line; std::getline(in, line);) {
     std::string name;
     for (std::size_t i = 0; i < line.size(); ++i) {
@@ -226,7 +220,7 @@ TEST_F(CreatePosix, RoundTripThroughBsdtarKeepsBytesModesTimesAndLinks) {
   const CliResult r = Zipengine("create -q -y rt.zip -r tree");
   ASSERT_EQ(r.status, 0) << r.err;
   fs::create_directories(m_dir.Path() / "x");
-  ASSERT_EQ(std::system(("cd '" + m_dir.Str() + "/x' && bsdtar -xpf ../rt.zip").c_str()), 0);
+  ASSERT_EQ(Shell("cd " + Quote(m_dir.Str() + "/x") + " && bsdtar -xpf ../rt.zip"), 0);
   for (const Item& item : Items()) {
     SCOPED_TRACE(item.name);
     if (item.kind == Kind::kFifo || item.name == "\xC3\xBC.txt") continue;  // left out; renamed

@@ -34,10 +34,7 @@ class ZipengineCreate : public ::testing::Test {
   // Runs zipengine with `args` (shell syntax) in the scratch folder; `after` follows it in
   // the pipeline (for example "| cat >file").
   CliResult Zipengine(const std::string& args, const std::string& after = {}) {
-    const std::string out = m_dir / "stdout.txt", err = m_dir / "stderr.txt";
-    const std::string command = "cd '" + m_dir.Str() + "' && '" + m_program + "' " + args + " 2>'" +
-                                err + "' " + (after.empty() ? ">'" + out + "'" : after);
-    return RunCaptured(command, out, err);
+    return RunProgramIn(m_dir.Str(), m_program, args, {}, after);
   }
 
   std::vector<std::string> Names(const std::string& archive) {
@@ -139,6 +136,14 @@ TEST_F(ZipengineCreate, StandardOutputPipeAndFile) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadWholeFile(piped), ReadWholeFile(redirected));
   EXPECT_EQ(Names("piped.zip").size(), 2u);
+}
+
+TEST_F(ZipengineCreate, AFailedWriteToStandardOutputIsReported) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  const CliResult r = Zipengine("create -q - single.txt", ">/dev/full");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("zipengine: [", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(" (stdout:)\n"), std::string::npos) << r.err;
 }
 
 TEST_F(ZipengineCreate, TheArchiveItselfIsNotAdded) {

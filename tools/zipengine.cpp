@@ -9,9 +9,9 @@
 
 #include "platform/console.h"
 #include "platform/file.h"
+#include "platform/fs.h"
 #include "platform/time.h"
-#include "zip/names.h"
-#include "zip/storage.h"
+#include "zip/engine_io.h"
 
 namespace lum::tools {
 namespace {
@@ -137,7 +137,8 @@ EntryView ViewEntry(const zip::cZipEngine& engine, std::int32_t index) {
   const zip::Variant info = engine.FileInfo(index);
   if (!info.IsArray()) return v;
   const zip::VariantArray& f = info.Array();
-  v.name = zip::pvToNativePath(f[0].Text());
+  v.name = f[0].Text();
+  std::replace(v.name.begin(), v.name.end(), '\\', platform::kPathSeparator);
   v.attributes = static_cast<std::uint32_t>(static_cast<std::int64_t>(f[1].Number()));
   v.crc32 = static_cast<std::uint32_t>(f[2].Number());
   v.size = static_cast<std::int64_t>(f[3].Number());
@@ -185,20 +186,19 @@ int OpenArchiveArg(zip::cZipEngine& engine, const std::string& archive) {
     // A pipe cannot be sought: read it whole, then open the bytes.
     zip::ByteArray bytes;
     try {
-      zip::VfsHandle in = zip::pvVfsOpen(zip::Variant("stdin:"));
-      constexpr std::int32_t kChunk = 1 << 20;
-      for (;;) {
+      zip::StdHandleStream in(zip::StdHandleStream::Which::kInput, false);
+      for (std::int32_t chunk = 1 << 20;;) {
         const std::size_t at = bytes.size();
-        if (at > 0x7FFFFFFFu - kChunk) {
+        if (at > 0x7FFFFFFFu - static_cast<std::size_t>(chunk)) {
           std::fprintf(stderr, "zipengine: standard input is larger than 2 GiB\n");
           return -1;
         }
-        bytes.resize(at + kChunk);
-        const std::int32_t n = zip::pvVfsRead(in, bytes.data() + at, kChunk);
+        bytes.resize(at + static_cast<std::size_t>(chunk));
+        const std::int32_t n = in.VfsReadFile(bytes.data() + at, chunk);
         bytes.resize(at + static_cast<std::size_t>(std::max(n, 0)));
         if (n <= 0) break;
       }
-    } catch (const zip::ZipError& e) {
+    } catch (const zip::VfsStreamError& e) {
       std::fprintf(stderr, "zipengine: %s\n", e.Description.c_str());
       return -1;
     }

@@ -26,11 +26,11 @@ std::string FormatDuration(double seconds) {
 
 }  // namespace
 
-ProgressDisplay::ProgressDisplay(const zip::cZipEngine& engine, Mode mode, std::string verb,
-                                 std::int64_t totalBytes, std::int32_t totalEntries)
+ProgressDisplay::ProgressDisplay(const zip::cZipEngine& engine, Mode mode, std::int64_t totalBytes,
+                                 std::int32_t totalEntries, std::FILE* lines)
     : ErrorPrinter(engine),
       m_mode(mode),
-      m_verb(std::move(verb)),
+      m_lines(lines),
       m_totalBytes(totalBytes),
       m_totalEntries(totalEntries),
       m_start(std::chrono::steady_clock::now()),
@@ -45,20 +45,17 @@ double ProgressDisplay::Seconds() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
 }
 
-void ProgressDisplay::Progress(std::int32_t, std::int32_t Current, std::int32_t, bool&) {
-  m_entryBytes = Current;
-  if (m_mode == Mode::kBar) Draw(false);
+void ProgressDisplay::ShowEntryBytes(std::int64_t bytes) {
+  m_entryBytes = bytes;
+  Draw();
 }
 
-void ProgressDisplay::ExtractComplete(std::int32_t FileIdx, zip::Variant&) {
-  ++m_entriesDone;
-  m_bytesDone += std::max<std::int64_t>(ViewEntry(m_engine, FileIdx).compressedSize, 0);
+void ProgressDisplay::EntryFinished(std::int64_t bytes, bool worked, const std::string& line) {
+  m_bytesDone += bytes;
   m_entryBytes = 0;
-  if (m_mode == Mode::kLines) {
-    std::printf("%s: %s\n", m_verb.c_str(), EntryName(FileIdx).c_str());
-  } else if (m_mode == Mode::kBar) {
-    Draw(false);
-  }
+  if (!worked) return;
+  ++m_entriesDone;
+  if (m_mode == Mode::kLines) std::fprintf(m_lines, "%s\n", line.c_str());
 }
 
 void ProgressDisplay::Error(std::int32_t FileIdx, std::string& Source, std::string& Description,
@@ -66,11 +63,6 @@ void ProgressDisplay::Error(std::int32_t FileIdx, std::string& Source, std::stri
   Clear();
   std::fflush(stdout);
   ErrorPrinter::Error(FileIdx, Source, Description, Cancel);
-  // A failed entry counts as worked, so the bar still reaches its end.
-  if (FileIdx >= 0 && !Cancel) {
-    m_bytesDone += std::max<std::int64_t>(ViewEntry(m_engine, FileIdx).compressedSize, 0);
-    m_entryBytes = 0;
-  }
 }
 
 void ProgressDisplay::Finish() {
@@ -84,9 +76,10 @@ void ProgressDisplay::Clear() {
   m_drawnWidth = 0;
 }
 
-void ProgressDisplay::Draw(bool force) {
+void ProgressDisplay::Draw() {
+  if (m_mode != Mode::kBar) return;
   const auto now = std::chrono::steady_clock::now();
-  if (!force && now - m_lastDraw < kRedrawInterval) return;
+  if (now - m_lastDraw < kRedrawInterval) return;
   m_lastDraw = now;
   const double done = static_cast<double>(std::min(m_bytesDone + m_entryBytes, m_totalBytes));
   const double fraction = m_totalBytes > 0 ? done / static_cast<double>(m_totalBytes) : 1.0;

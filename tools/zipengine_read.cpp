@@ -2,11 +2,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "tools/zipengine.h"
 #include "tools/zipengine_progress.h"
-#include "zip/filter.h"
-#include "zip/storage.h"
+#include "zip/engine_io.h"
 
 namespace lum::tools {
 namespace {
@@ -27,25 +29,36 @@ class DiscardStream : public zip::IVfsStream {
   void VfsSetEndOfFile(std::string&) override {}
 };
 
-// The target of a cat: a stream object that passes what it is given to the "stdout:"
-// storage handle (binary, unbuffered). Being a stream and not a folder, it takes entries
-// whatever their names.
-class StdoutStream : public zip::IVfsStream {
+// The progress of extract and test, counted in stored bytes: an entry is finished when it
+// has been written and verified (ExtractComplete), or when it failed.
+class ExtractProgress : public ProgressDisplay {
  public:
-  std::int32_t VfsSetFilePointer(std::int32_t&, std::int32_t&) override { return 0; }
-  std::int32_t VfsReadFile(std::uint8_t*, std::int32_t&) override { return 0; }
-  std::int32_t VfsWriteFile(const std::uint8_t* data, std::int32_t& size) override {
-    if (!m_open) {
-      m_out = zip::pvVfsCreate(zip::Variant("stdout:"));
-      m_open = true;
-    }
-    return zip::pvVfsWrite(m_out, data, size);
+  // `verb` starts each plain line ("extracted", "OK").
+  ExtractProgress(const zip::cZipEngine& engine, bool quiet, std::string verb,
+                  std::int64_t totalBytes, std::int32_t totalEntries)
+      : ProgressDisplay(engine, ChooseMode(quiet), totalBytes, totalEntries, stdout),
+        m_verb(std::move(verb)) {}
+
+  void Progress(std::int32_t, std::int32_t Current, std::int32_t, bool&) override {
+    ShowEntryBytes(Current);
   }
-  void VfsSetEndOfFile(std::string&) override {}
+  void ExtractComplete(std::int32_t FileIdx, zip::Variant&) override {
+    EntryFinished(StoredBytes(FileIdx), true,
+                  ShowsLines() ? m_verb + ": " + EntryName(FileIdx) : std::string());
+    Draw();
+  }
+  void Error(std::int32_t FileIdx, std::string& Source, std::string& Description,
+             bool& Cancel) override {
+    ProgressDisplay::Error(FileIdx, Source, Description, Cancel);
+    // A failed entry counts as worked through, so the bar still reaches its end.
+    if (FileIdx >= 0 && !Cancel) EntryFinished(StoredBytes(FileIdx), false);
+  }
 
  private:
-  zip::VfsHandle m_out;
-  bool m_open = false;
+  std::int64_t StoredBytes(std::int32_t FileIdx) const {
+    return std::max<std::int64_t>(ViewEntry(m_engine, FileIdx).compressedSize, 0);
+  }
+  std::string m_verb;
 };
 
 std::string EntryNameArg(std::string name) {
@@ -104,8 +117,7 @@ int RunTest(const Args& args) {
   for (std::int32_t i = 0; i < engine.FileCount(); ++i) {
     total += std::max<std::int64_t>(ViewEntry(engine, i).compressedSize, 0);
   }
-  ProgressDisplay display(engine, ProgressDisplay::ChooseMode(quiet), "OK", total,
-                          engine.FileCount());
+  ExtractProgress display(engine, quiet, "OK", total, engine.FileCount());
   engine.SetEvents(&display);
   engine.Extract(zip::Variant(zip::StreamRef(std::make_shared<DiscardStream>())));
   engine.SetEvents(nullptr);
@@ -155,27 +167,25 @@ int RunExtract(const Args& args) {
 
   // One pattern is the engine's text filter; several become a per-entry selection.
   zip::Variant filter = zip::Variant::MissingArg();
-  std::vector<zip::ExtractFilter> matchers;
-  for (const std::string& p : patterns) matchers.emplace_back(zip::Variant(p));
+  std::vector<bool> selected(static_cast<std::size_t>(engine.FileCount()), patterns.empty());
+  for (const std::string& p : patterns) {
+    const std::vector<bool> matches = engine.FilterSelection(zip::Variant(p));
+    for (std::size_t i = 0; i < matches.size(); ++i) selected[i] = selected[i] || matches[i];
+  }
   zip::VariantArray selection;
   std::int64_t totalBytes = 0;
   std::int32_t totalEntries = 0;
   for (std::int32_t i = 0; i < engine.FileCount(); ++i) {
-    const EntryView e = ViewEntry(engine, i);
-    bool selected = matchers.empty();
-    const std::string name = EntryNameArg(e.name);
-    for (const auto& m : matchers) selected = selected || m.Selects(i, name);
-    selection.emplace_back(selected);
-    if (selected) {
+    selection.emplace_back(static_cast<bool>(selected[static_cast<std::size_t>(i)]));
+    if (selected[static_cast<std::size_t>(i)]) {
       ++totalEntries;
-      totalBytes += std::max<std::int64_t>(e.compressedSize, 0);
+      totalBytes += std::max<std::int64_t>(ViewEntry(engine, i).compressedSize, 0);
     }
   }
   if (patterns.size() == 1) filter = zip::Variant(patterns[0]);
   if (patterns.size() > 1) filter = zip::Variant(std::move(selection));
 
-  ProgressDisplay display(engine, ProgressDisplay::ChooseMode(quiet), "extracted", totalBytes,
-                          totalEntries);
+  ExtractProgress display(engine, quiet, "extracted", totalBytes, totalEntries);
   engine.SetEvents(&display);
   engine.SetRestoreMetadata(restore);
   engine.Extract(zip::Variant(target), filter);
@@ -210,7 +220,9 @@ int RunCat(const Args& args) {
   std::fflush(stdout);
   ErrorPrinter sink(engine);
   engine.SetEvents(&sink);
-  engine.Extract(zip::Variant(zip::StreamRef(std::make_shared<StdoutStream>())),
+  // A stream and not a folder: it takes an entry whatever its name, and writes it in order.
+  engine.Extract(zip::Variant(zip::StreamRef(std::make_shared<zip::StdHandleStream>(
+                     zip::StdHandleStream::Which::kOutput, false))),
                  zip::Variant(index));
   engine.SetEvents(nullptr);
   return sink.Count() + openErrors > 0 ? kExitEngineError : kExitOk;

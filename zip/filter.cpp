@@ -13,6 +13,7 @@
 
 #include "platform/codepage.h"
 #include "zip/names.h"
+#include "zip/zip_engine.h"
 #include "zip/zip_error.h"
 
 namespace lum::zip {
@@ -181,6 +182,20 @@ bool ExtractFilter::Selects(std::int32_t index, const std::string& fileName) con
       return m_number == index;
   }
   return false;
+}
+
+std::vector<bool> cZipEngine::FilterSelection(const Variant& Filter) const {
+  std::vector<bool> selected;
+  try {
+    const ExtractFilter filter(Filter);
+    selected.reserve(static_cast<std::size_t>(m_lFileCount));
+    for (std::int32_t i = 0; i < m_lFileCount; ++i) {
+      selected.push_back(filter.Selects(i, m_uFiles[static_cast<std::size_t>(i)].FileName));
+    }
+  } catch (const ZipError&) {
+    selected.clear();
+  }
+  return selected;
 }
 
 }  // namespace lum::zip

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
 
 #include "platform/error_code.h"
 #include "platform/fs.h"
@@ -83,6 +84,17 @@ void AttachBuffer(VfsHandle& h, const Variant& v, bool byReference, const char* 
   h.lBufferPos = 0;
 }
 
+// Calls a member of a stream object. A failure the stream reports (VfsStreamError) is raised
+// as the storage layer's own error, with the stream's source and description.
+template <class Call>
+decltype(auto) CallStream(Call&& call) {
+  try {
+    return std::forward<Call>(call)();
+  } catch (const VfsStreamError& e) {
+    pvRaise(e.Source, e.Description);
+  }
+}
+
 IVfsStream& StreamOf(VfsHandle& h, const char* source) {
   if (!h.oStream) RaiseSystem(source, platform::kErrorInvalidHandle, h.sName);
   return *h.oStream;
@@ -92,7 +104,7 @@ IVfsStream& StreamOf(VfsHandle& h, const char* source) {
 void RewindOnce(VfsHandle& h, IVfsStream& stream) {
   if (h.Access == VfsAccess::kNone) {
     std::int32_t distance = 0, method = 0;
-    stream.VfsSetFilePointer(distance, method);
+    CallStream([&] { return stream.VfsSetFilePointer(distance, method); });
     h.Access = VfsAccess::kTried;
   }
 }
@@ -189,7 +201,8 @@ VfsHandle pvVfsOpen(const Variant& source) {
     std::uint32_t size = 0;
     if (h.oStream) {
       std::int32_t distance = 0, method = 2;
-      size = static_cast<std::uint32_t>(h.oStream->VfsSetFilePointer(distance, method));
+      size = static_cast<std::uint32_t>(
+          CallStream([&] { return h.oStream->VfsSetFilePointer(distance, method); }));
     }
     SetGeneratedMetadata(h, size);
   } else {
@@ -255,7 +268,7 @@ std::int32_t pvVfsRead(VfsHandle& h, std::uint8_t* destination, std::int32_t siz
       IVfsStream& stream = StreamOf(h, "pvVfsRead");
       RewindOnce(h, stream);
       std::int32_t wanted = size;
-      return ClampCount(stream.VfsReadFile(destination, wanted), size);
+      return ClampCount(CallStream([&] { return stream.VfsReadFile(destination, wanted); }), size);
     }
     case VfsKind::kFile:
       break;
@@ -297,7 +310,7 @@ std::int32_t pvVfsWrite(VfsHandle& h, const std::uint8_t* source, std::int32_t s
       IVfsStream& stream = StreamOf(h, "pvVfsWrite");
       RewindOnce(h, stream);
       std::int32_t count = size;
-      return ClampCount(stream.VfsWriteFile(source, count), size);
+      return ClampCount(CallStream([&] { return stream.VfsWriteFile(source, count); }), size);
     }
     case VfsKind::kFile:
       break;
@@ -338,7 +351,7 @@ std::int32_t pvVfsSeek(VfsHandle& h, std::int32_t distance, std::int32_t method)
     case VfsKind::kStream: {
       IVfsStream& stream = StreamOf(h, "pvVfsSeek");
       h.Access = VfsAccess::kTried;
-      return stream.VfsSetFilePointer(distance, method);
+      return CallStream([&] { return stream.VfsSetFilePointer(distance, method); });
     }
     case VfsKind::kFile:
       break;
@@ -383,7 +396,8 @@ void pvVfsSetEof(VfsHandle& h, const std::string& name) {
     }
     case VfsKind::kStream: {
       std::string completed = name;
-      StreamOf(h, "pvVfsSetEof").VfsSetEndOfFile(completed);
+      IVfsStream& stream = StreamOf(h, "pvVfsSetEof");
+      CallStream([&] { stream.VfsSetEndOfFile(completed); });
       return;
     }
     case VfsKind::kFile:

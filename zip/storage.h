@@ -12,7 +12,8 @@
 // Failures raise ZipError with the operation's name as source ("pvVfsOpen", "pvVfsCreate",
 // "pvVfsRead", "pvVfsWrite", "pvVfsSeek", "pvVfsSetEof") and, for system errors, the
 // description "[code] text (name)". A folder that cannot be made raises with no source and
-// pvMkDir's message. Errors thrown by a stream object pass through unchanged.
+// pvMkDir's message. A failure a stream object reports (VfsStreamError) is raised with the
+// stream's source and description; other exceptions of a stream pass through unchanged.
 #pragma once
 
 #include <cstdint>

@@ -10,14 +10,15 @@
 #include <vector>
 
 #include "platform/fs.h"
-#include "platform/testing_temp_dir.h"
+#include "tests/support/files.h"
+#include "tests/support/scratch_dir.h"
 #include "zip/names.h"
 #include "zip/zip_error.h"
 
 namespace lum::zip {
 namespace {
 
-using test::TempDir;
+using test::ScratchDir;
 
 const std::uint8_t* Bytes(const char* s) {
   return reinterpret_cast<const std::uint8_t*>(s);
@@ -67,11 +68,11 @@ struct Backend {
 };
 
 struct FileBackend : Backend {
-  TempDir dir;
+  ScratchDir dir;
   std::string path = dir / "sub/file.bin";
   Variant Target() override { return Variant(path); }
   Variant Source() override { return Variant(path); }
-  std::string Contents() override { return TempDir::ReadText(path); }
+  std::string Contents() override { return test::ReadWholeText(path).value_or(""); }
 };
 struct MemoryRefBackend : Backend {
   ByteArray array;
@@ -302,7 +303,7 @@ ZipError Raised(F action) {
 }
 
 TEST(FileStorageTest, MissingSourceFailsAtOpenNamingTheFile) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir / "missing.zip";
   const ZipError e = Raised([&] { pvVfsOpen(Variant(path)); });
   EXPECT_EQ(e.Source, "pvVfsOpen");
@@ -311,7 +312,7 @@ TEST(FileStorageTest, MissingSourceFailsAtOpenNamingTheFile) {
 }
 
 TEST(FileStorageTest, FolderPathReportsTheFolderAndReadingItFails) {
-  TempDir dir;
+  ScratchDir dir;
   ASSERT_TRUE(platform::MakeDirectory(dir / "f"));
   VfsHandle h = pvVfsOpen(Variant((dir / "f") + platform::kPathSeparator));
   EXPECT_TRUE(h.FindData.Attributes & platform::kAttributeDirectory);
@@ -322,7 +323,7 @@ TEST(FileStorageTest, FolderPathReportsTheFolderAndReadingItFails) {
 }
 
 TEST(FileStorageTest, CreateMakesParentFoldersOrOnlyFolders) {
-  TempDir dir;
+  ScratchDir dir;
   {
     VfsHandle out = pvVfsCreate(Variant(dir / "a/b/c.zip"));
     EXPECT_EQ(out.Access, VfsAccess::kOpen);  // created at once
@@ -336,16 +337,16 @@ TEST(FileStorageTest, CreateMakesParentFoldersOrOnlyFolders) {
 }
 
 TEST(FileStorageTest, ParentThatIsAFileIsReportedAndNothingIsWritten) {
-  TempDir dir;
-  TempDir::WriteText(dir / "blocker", "keep");
+  ScratchDir dir;
+  test::WriteWholeFile(dir / "blocker", "keep");
   const ZipError e = Raised([&] { pvVfsCreate(Variant(dir / "blocker/sub/out.bin")); });
   EXPECT_EQ(e.Source, "");
   EXPECT_EQ(e.Description, "File already exists (" + (dir / "blocker") + ")");
-  EXPECT_EQ(TempDir::ReadText(dir / "blocker"), "keep");
+  EXPECT_EQ(test::ReadWholeText(dir / "blocker"), "keep");
 }
 
 TEST(FileStorageTest, OperatingSystemFailuresNameTheOperationAndTheFile) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir / "w.bin";
   VfsHandle out = pvVfsCreate(Variant(path));
   pvVfsWrite(out, Bytes("abc"), 3);
@@ -368,9 +369,9 @@ TEST(FileStorageTest, OperatingSystemFailuresNameTheOperationAndTheFile) {
 }
 
 TEST(FileStorageTest, LazyOpenAndReopenAfterClose) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir / "r.bin";
-  TempDir::WriteText(path, "data");
+  test::WriteWholeFile(path, "data");
   VfsHandle in = pvVfsOpen(Variant(path));
   EXPECT_EQ(in.Access, VfsAccess::kNone);
   EXPECT_EQ(pvVfsSeek(in, 0, 2), 4);  // a seek opens it for reading

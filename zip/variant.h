@@ -30,6 +30,16 @@ class IVfsStream {
   virtual void VfsSetEndOfFile(std::string& name) = 0;
 };
 
+// How a stream object reports a failure: its member throws VfsStreamError. The engine reports
+// it as an error of its own storage layer, with this Source (the failing procedure) and
+// Description: while an entry is worked it is that entry's continuable error, otherwise the
+// operation's. Any other exception thrown by a stream object ends the operation as a fatal
+// error.
+struct VfsStreamError {
+  std::string Source;
+  std::string Description;
+};
+
 using ByteArray = std::vector<std::uint8_t>;
 using StreamRef = std::shared_ptr<IVfsStream>;  // an object reference; may be null
 

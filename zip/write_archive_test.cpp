@@ -15,6 +15,7 @@
 #include "tests/support/deflate_reference.h"
 #include "tests/support/engine_events.h"
 #include "tests/support/test_support.h"
+#include "tests/support/time_fields.h"
 #include "tests/support/zip_builder.h"
 #include "tests/support/zip_layout.h"
 #include "zip/names.h"
@@ -68,15 +69,8 @@ ZipLayout WriteLayout(cZipEngine& z, Bytes& out, std::int32_t level = 6, std::in
 }
 
 double OleDate(int y, int mo, int d, int h, int mi, int s) {
-  platform::SystemTime t;
-  t.Year = static_cast<std::uint16_t>(y);
-  t.Month = static_cast<std::uint16_t>(mo);
-  t.Day = static_cast<std::uint16_t>(d);
-  t.Hour = static_cast<std::uint16_t>(h);
-  t.Minute = static_cast<std::uint16_t>(mi);
-  t.Second = static_cast<std::uint16_t>(s);
   double ole = 0;
-  EXPECT_TRUE(platform::SystemTimeToOleDate(t, ole));
+  EXPECT_TRUE(platform::SystemTimeToOleDate(TimeFields(y, mo, d, h, mi, s), ole));
   return ole;
 }
 

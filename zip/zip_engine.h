@@ -151,6 +151,9 @@ class cZipEngine {
   // accepted and ignored. True when at least one entry was written and verified.
   bool Extract(Variant OutputTarget, const Variant& Filter = Variant::MissingArg(),
                const std::string& Password = {});
+  // Which entries Extract would work with this Filter: one flag per entry (FileCount of
+  // them), selected as Extract selects. Empty when the filter is not valid (a stream object).
+  std::vector<bool> FilterSelection(const Variant& Filter) const;
   // CRC-32 of the whole array (preset and final complement applied). An empty array gives
   // 0, the CRC-32 of no data.
   std::uint32_t CalcCrc32Array(const ByteArray& baData) const;

@@ -6,13 +6,13 @@
 #include <filesystem>
 
 #include "platform/profile.h"
-#include "platform/testing_temp_dir.h"
+#include "tests/support/scratch_dir.h"
 
 namespace lum::platform {
 namespace {
 
 TEST(ProfilePipeTest, PipeInPlaceOfTheFileNeverBlocks) {
-  test::TempDir dir;
+  test::ScratchDir dir;
   const std::string path = dir / "Settings.ini";
   ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0);
   char buffer[64];

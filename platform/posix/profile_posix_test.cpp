@@ -8,7 +8,8 @@
 #include <string>
 
 #include "platform/profile.h"
-#include "platform/testing_temp_dir.h"
+#include "tests/support/files.h"
+#include "tests/support/scratch_dir.h"
 
 namespace lum::test {
 namespace {
@@ -27,8 +28,8 @@ class OwnProfile : public ::testing::Test {
         ProfileGetString(section, key, "<default>", buffer, sizeof buffer, path.c_str());
     return std::string(buffer, count);
   }
-  TempDir folder;
-  std::string path = folder / "test.ini";
+  ScratchDir folder;
+  std::string path = folder.Text("test.ini");
 };
 
 TEST_F(OwnProfile, EditsChangeOnlyTheirOwnLines) {
@@ -43,33 +44,33 @@ TEST_F(OwnProfile, EditsChangeOnlyTheirOwnLines) {
       "Enabled = 1\n"
       "; end\n"
       "\n";
-  TempDir::WriteText(path, before);
+  WriteWholeFile(path, before);
 
   ASSERT_NE(Write("display", "zoom", "150"), 0);
   std::string expected = before;
   expected.replace(expected.find("  Zoom =  100  "), 15, "Zoom=150");
-  EXPECT_EQ(TempDir::ReadText(path), expected);
+  EXPECT_EQ(ReadWholeText(path), expected);
 
   // A new key follows the section's last line that is not blank, with a CR LF of its own.
   ASSERT_NE(Write("Sound", "Volume", "7"), 0);
   expected.insert(expected.find("; end\n") + 6, "Volume=7\r\n");
-  EXPECT_EQ(TempDir::ReadText(path), expected);
+  EXPECT_EQ(ReadWholeText(path), expected);
 
   ASSERT_NE(Write("Display", "Colour", nullptr), 0);
   expected.erase(expected.find("\tColour"), 14);
-  EXPECT_EQ(TempDir::ReadText(path), expected);
+  EXPECT_EQ(ReadWholeText(path), expected);
   EXPECT_EQ(Read("Display", "Zoom"), "150");
   EXPECT_EQ(Read("Sound", "Enabled"), "1");
 }
 
 TEST_F(OwnProfile, LastLineWithoutLineEndStaysSoWhenReplaced) {
-  TempDir::WriteText(path, "[S]\r\nK=1");
+  WriteWholeFile(path, "[S]\r\nK=1");
   ASSERT_NE(Write("S", "K", "2"), 0);
-  EXPECT_EQ(TempDir::ReadText(path), "[S]\r\nK=2");
+  EXPECT_EQ(ReadWholeText(path), "[S]\r\nK=2");
 }
 
 TEST_F(OwnProfile, ReplacesTheFileWithoutLeavingTemporaries) {
-  TempDir::WriteText(path, "[S]\r\nK=1\r\n");
+  WriteWholeFile(path, "[S]\r\nK=1\r\n");
   std::filesystem::permissions(path, std::filesystem::perms(0640));
   for (int i = 0; i < 5; ++i) ASSERT_NE(Write("S", "K", std::to_string(i).c_str()), 0);
   std::size_t files = 0;
@@ -82,24 +83,20 @@ TEST_F(OwnProfile, ReplacesTheFileWithoutLeavingTemporaries) {
 }
 
 TEST_F(OwnProfile, SymbolicLinkStaysALink) {
-  TempDir::WriteText(folder / "real.ini", "[S]\r\nK=1\r\n");
-  std::filesystem::create_symlink(folder / "real.ini", path);
+  WriteWholeFile(folder.Path("real.ini"), "[S]\r\nK=1\r\n");
+  std::filesystem::create_symlink(folder.Path("real.ini"), path);
   ASSERT_NE(Write("S", "K", "2"), 0);
   EXPECT_TRUE(std::filesystem::is_symlink(path));
-  EXPECT_EQ(TempDir::ReadText(folder / "real.ini"), "[S]\r\nK=2\r\n");
+  EXPECT_EQ(ReadWholeText(folder.Path("real.ini")), "[S]\r\nK=2\r\n");
 }
 
 TEST_F(OwnProfile, ReadOnlyFileIsRefusedAndKept) {
   // Without write permission a file counts as read-only, even for a user who could override it.
-  TempDir::WriteText(path, "[S]\r\nK=1\r\n");
-  std::filesystem::permissions(path,
-                               std::filesystem::perms::owner_write |
-                                   std::filesystem::perms::group_write |
-                                   std::filesystem::perms::others_write,
-                               std::filesystem::perm_options::remove);
+  WriteWholeFile(path, "[S]\r\nK=1\r\n");
+  MakeReadOnly(path);
   EXPECT_EQ(Write("S", "K", "2"), 0);
   EXPECT_EQ(Write("S", "K", nullptr), 0);
-  EXPECT_EQ(TempDir::ReadText(path), "[S]\r\nK=1\r\n");
+  EXPECT_EQ(ReadWholeText(path), "[S]\r\nK=1\r\n");
   EXPECT_EQ(Read("S", "K"), "1");
 }
 
@@ -112,22 +109,22 @@ TEST_F(OwnProfile, FolderInPlaceOfTheFile) {
 
 TEST_F(OwnProfile, Utf16FileStaysUtf16) {
   const std::string utf16("\xFF\xFE[\0S\0]\0\r\0\n\0K\0=\0\xE9\0\r\0\n\0", 22);
-  TempDir::WriteText(path, utf16);
+  WriteWholeFile(path, utf16);
   EXPECT_EQ(Read("S", "K"), "\xC3\xA9");          // U+00E9 in UTF-8, the ANSI code page here
   ASSERT_NE(Write("S", "N", "\xE2\x82\xAC"), 0);  // U+20AC
-  EXPECT_EQ(TempDir::ReadText(path), utf16 + std::string("N\0=\0\xAC\x20\r\0\n\0", 10));
+  EXPECT_EQ(ReadWholeText(path), utf16 + std::string("N\0=\0\xAC\x20\r\0\n\0", 10));
 }
 
 TEST_F(OwnProfile, LatinLettersMatchWithoutRegardToCase) {
-  TempDir::WriteText(path,
-                     "[\xC3\x84RGER]\r\n\xC3\x9C"
-                     "BER=1\r\n");
+  WriteWholeFile(path,
+                 "[\xC3\x84RGER]\r\n\xC3\x9C"
+                 "BER=1\r\n");
   EXPECT_EQ(Read("\xC3\xA4rger",
                  "\xC3\xBC"
                  "ber"),
             "1");
   // U+00D7 (multiplication sign) and U+00F7 (division sign) are not a letter pair.
-  TempDir::WriteText(path, "[\xC3\x97]\r\nK=1\r\n");
+  WriteWholeFile(path, "[\xC3\x97]\r\nK=1\r\n");
   EXPECT_EQ(Read("\xC3\xB7", "K"), "<default>");
 }
 

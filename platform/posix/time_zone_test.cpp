@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/time.h"
+#include "tests/support/time_fields.h"
 
 namespace lum::platform {
 namespace {
@@ -26,14 +27,8 @@ class BerlinTime : public ::testing::Test {
     ::tzset();
   }
   static FileTime At(int y, int mo, int d, int h, int mi) {
-    SystemTime t;
-    t.Year = static_cast<std::uint16_t>(y);
-    t.Month = static_cast<std::uint16_t>(mo);
-    t.Day = static_cast<std::uint16_t>(d);
-    t.Hour = static_cast<std::uint16_t>(h);
-    t.Minute = static_cast<std::uint16_t>(mi);
     FileTime ft;
-    EXPECT_TRUE(SystemTimeToFileTime(t, ft));
+    EXPECT_TRUE(SystemTimeToFileTime(test::TimeFields(y, mo, d, h, mi), ft));
     return ft;
   }
   static constexpr std::uint64_t kHour = 36000000000ull;

@@ -1,18 +1,17 @@
 // Test helpers for archive-engine tests: an event sink that records every event (and can
-// cancel, skip or redirect on request), a scratch folder removed at the end of the test, and
-// a stream object over memory that records the calls it gets.
+// cancel, skip or redirect on request) and a stream object over memory that records the calls
+// it gets. The scratch folder these tests use comes with it (scratch_dir.h).
 #pragma once
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "tests/support/scratch_dir.h"
 #include "zip/variant.h"
 #include "zip/zip_events.h"
 
@@ -69,45 +68,6 @@ class EventRecorder : public zip::cZipEngineEvents {
     complete.clear();
     completeFiles.clear();
   }
-};
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class ScratchDir {
- public:
-  ScratchDir() {
-    static std::atomic<int> counter{0};
-    const auto base = std::filesystem::temp_directory_path();
-    for (int attempt = 0;; ++attempt) {
-      m_path = base / ("lumzip_" + std::to_string(std::hash<std::string>{}(base.string()) % 9973) +
-                       "_" + std::to_string(reinterpret_cast<std::uintptr_t>(this) % 100000) + "_" +
-                       std::to_string(counter++) + "_" + std::to_string(attempt));
-      std::error_code ec;
-      if (std::filesystem::create_directory(m_path, ec)) break;
-    }
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::filesystem::path& Path() const { return m_path; }
-  std::string Str() const { return m_path.string(); }
-  std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-
-  // Every file and folder below the scratch folder, as relative generic paths, sorted.
-  std::vector<std::string> List() const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(m_path)) {
-      names.push_back(std::filesystem::relative(e.path(), m_path).generic_string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  std::filesystem::path m_path;
 };
 
 // A stream object over a byte vector that records the calls it receives.

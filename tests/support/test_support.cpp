@@ -9,11 +9,16 @@ std::vector<DataKind> AllDataKinds() {
 
 const char* DataKindName(DataKind kind) {
   switch (kind) {
-    case DataKind::kText: return "text";
-    case DataKind::kBinary: return "binary";
-    case DataKind::kRuns: return "runs";
-    case DataKind::kRandom: return "random";
-    case DataKind::kLongRepeats: return "long_repeats";
+    case DataKind::kText:
+      return "text";
+    case DataKind::kBinary:
+      return "binary";
+    case DataKind::kRuns:
+      return "runs";
+    case DataKind::kRandom:
+      return "random";
+    case DataKind::kLongRepeats:
+      return "long_repeats";
   }
   return "?";
 }
@@ -22,9 +27,10 @@ std::vector<std::uint8_t> MakeData(DataKind kind, std::size_t size, std::uint64_
   Rng rng(seed);
   std::vector<std::uint8_t> out;
   out.reserve(size);
-  static const char* const kWords[] = {"the ", "archive ", "entry ", "of ", "and ", "update ",
-                                       "window ", "a ", "folder ", "settings ", "is ", "to ",
-                                       "Lumetra ", "progress ", "with ", "file.\n", "data, "};
+  static const char* const kWords[] = {"the ",    "archive ", "entry ",   "of ",       "and ",
+                                       "update ", "window ",  "a ",       "folder ",   "settings ",
+                                       "is ",     "to ",      "Lumetra ", "progress ", "with ",
+                                       "file.\n", "data, "};
   switch (kind) {
     case DataKind::kText:
       while (out.size() < size) {
@@ -34,8 +40,15 @@ std::vector<std::uint8_t> MakeData(DataKind kind, std::size_t size, std::uint64_
       break;
     case DataKind::kBinary:  // structured records: small counters, flags, some noise
       for (std::uint32_t i = 0; out.size() < size; ++i) {
-        std::uint8_t rec[16] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8), 0,
-                                0, 0x7F, 0x45, 0x4C, 0x46, static_cast<std::uint8_t>(rng.Next() & 7)};
+        std::uint8_t rec[16] = {static_cast<std::uint8_t>(i),
+                                static_cast<std::uint8_t>(i >> 8),
+                                0,
+                                0,
+                                0x7F,
+                                0x45,
+                                0x4C,
+                                0x46,
+                                static_cast<std::uint8_t>(rng.Next() & 7)};
         for (int k = 9; k < 16; ++k) rec[k] = (rng.Next() % 4 == 0) ? rng.Next() & 0xFF : 0;
         for (int k = 0; k < 16 && out.size() < size; ++k) out.push_back(rec[k]);
       }

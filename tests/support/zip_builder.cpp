@@ -2,8 +2,6 @@
 #include "tests/support/zip_builder.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 #include "tests/support/test_support.h"
 
@@ -145,19 +143,6 @@ Bytes ZipBuilder::Build() const {
   out.insert(out.end(), comment.begin(), comment.end());
   out.insert(out.end(), trailer.begin(), trailer.end());
   return out;
-}
-
-bool WriteWholeFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  if (!f) return false;
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(f);
-}
-
-std::optional<Bytes> ReadWholeFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) return std::nullopt;
-  return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 }  // namespace lum::test

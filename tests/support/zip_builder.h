@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-namespace lum::test {
+#include "tests/support/files.h"
 
-using Bytes = std::vector<std::uint8_t>;
+namespace lum::test {
 
 // One entry as it will be written. Add* fill every field consistently; tests then change
 // what they want broken.
@@ -84,9 +84,5 @@ Bytes DeflateAsStoredBlocks(const Bytes& data, std::size_t blockSize = 65535);
 
 Bytes ToBytes(const std::string& text);
 std::string ToString(const Bytes& bytes);
-
-// Whole-file helpers for tests.
-bool WriteWholeFile(const std::string& path, const Bytes& bytes);
-std::optional<Bytes> ReadWholeFile(const std::string& path);
 
 }  // namespace lum::test
