@@ -250,13 +250,24 @@ TEST(InteropZip64Large, ArchivePast4GiBOfSeveralEntries) {
   // Built without the hole's data, then the hole is opened up in the file: everything
   // after the hole entry's local header moves by `hole` bytes.
   const Bytes small = b.Build();
-  const std::size_t holeAt = 30 + 9 + 5 + 30 + 8 + 16;  // where the hole's data starts
-  const std::size_t lastAt = holeAt;                    // last.txt's header, before the move
-  const std::size_t directoryAt = lastAt + 30 + 8 + 11;
-  ASSERT_EQ(small.size(), directoryAt + 3 * 46 + 9 + 8 + 8 + 16 + 22);
+  // Where the records are: the n-th signature `sig` at or after `from`.
+  const auto find = [&](std::uint32_t sig, int n, std::size_t from = 0) {
+    Bytes pattern;
+    PutLe32(pattern, sig);
+    auto at = small.begin() + static_cast<std::ptrdiff_t>(from);
+    for (int k = 0; k <= n; ++k) {
+      if (k > 0) ++at;
+      at = std::search(at, small.end(), pattern.begin(), pattern.end());
+    }
+    return static_cast<std::size_t>(at - small.begin());
+  };
+  const std::size_t lastAt = find(0x04034B50, 2);  // last.txt's header, before the move
+  const std::size_t holeAt = lastAt;               // the hole goes right before it
+  const std::size_t directoryAt = find(0x02014B50, 0);
+  ASSERT_LT(directoryAt, small.size());
   // Central directory with the moved offset of last.txt as a Zip64 value.
   Bytes directory(small.begin() + static_cast<std::ptrdiff_t>(directoryAt), small.end() - 22);
-  const std::size_t lastCentral = 46 + 9 + 46 + 8 + 16;
+  const std::size_t lastCentral = find(0x02014B50, 2) - directoryAt;
   PatchLe32(directory, lastCentral + 42, 0xFFFFFFFF);
   PatchLe16(directory, lastCentral + 30, 12);
   Bytes lastExtra;
