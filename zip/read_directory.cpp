@@ -152,7 +152,7 @@ std::int64_t Get64(const std::uint8_t* p) {
 // True when a Zip64 end record stands at `position`, read into `record`.
 bool Zip64EndAt(ArchiveInput& in, std::int64_t position, std::int64_t limit,
                 std::uint8_t (&record)[kZip64EndSize]) {
-  if (position < 0 || position + kZip64EndSize > limit) return false;
+  if (position < 0 || position > limit - kZip64EndSize) return false;
   in.Seek(position, 0);
   return in.Read(record, kZip64EndSize) == kZip64EndSize &&
          rec::Get32(record) == kZip64EndSignature;

@@ -286,6 +286,8 @@ TEST(OpenArchive, HostileZip64EndRecordsAreRefusedClearly) {
        "Invalid archive. Entry count out of range"},
       {"record past the end", withoutRecord(1ll << 62),
        "Invalid archive. Zip64 end record out of range"},
+      {"record at the largest position", withoutRecord(0x7FFFFFFFFFFFFFFFll),
+       "Invalid archive. Zip64 end record out of range"},
       {"locator at itself", withoutRecord(static_cast<std::int64_t>(plain.size() - 22 + 56)),
        "Invalid archive. Zip64 end record out of range"},
       {"directory after the record", WithZip64End(plain, 2, -1, 1ull << 33),
