@@ -83,10 +83,7 @@ constexpr char kUsageBody[] =
     "    2  the engine reported an error (the message is printed with the entry's name)\n"
     "\n"
     "LIMITS\n"
-    "    create writes Zip64 records where an entry or the archive reaches 4 GiB or\n"
-    "    65535 entries. list, extract and test read archives of any entry count, but not\n"
-    "    yet single entries or archives past 2 GiB. Stored and Deflate\n"
-    "    entries only; encrypted entries are refused.\n";
+    "    Stored and Deflate entries only; encrypted entries are refused.\n";
 
 void PrintUsage(std::FILE* out) {
   std::fputs(kUsageHead, out);
@@ -146,6 +143,10 @@ EntryView ViewEntry(const zip::cZipEngine& engine, std::int32_t index) {
   v.comment = f[5].Text();
   v.lastModified = f[6].Number();
   v.method = static_cast<std::int32_t>(f[7].Number());
+  // FileInfo shows sizes past 2 GiB saturated; the full values come from FileSizes.
+  const zip::EntrySizes sizes = engine.FileSizes(index);
+  if (sizes.Size >= 0) v.size = sizes.Size;
+  if (sizes.CompressedSize >= 0) v.compressedSize = sizes.CompressedSize;
   return v;
 }
 

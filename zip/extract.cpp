@@ -9,8 +9,10 @@
 // lengths to skip are used; the central directory rules), the method check, the output
 // path and BeforeExtract, the output, the data (extract_data.cpp), ExtractComplete.
 //
-// Beyond the plain algorithm, some entries are refused before anything is written: one
-// whose sizes do not fit 31 bits (a Zip64 entry: it must not come out as an empty file),
+// Sizes and offsets are the entry's 64-bit values (FullSize, FullCompressedSize, FullOffset),
+// so entries and archives past 4 GiB are read. Beyond the plain algorithm, some entries are
+// refused before anything is written: one whose size, compressed size or offset claims Zip64
+// without a usable Zip64 value (it must not come out as an empty file),
 // one whose data overlaps another entry's, one whose name would leave the target folder or
 // name a device, or whose way there passes a link leading out of the folder, and one that
 // would replace the archive being read. A byte-array target is never pre-sized beyond what
@@ -29,6 +31,7 @@
 #include "platform/find.h"
 #include "platform/fs.h"
 #include "zip/names.h"
+#include "zip/write_records.h"
 #include "zip/zip_engine.h"
 #include "zip/zip_records.h"
 
@@ -44,10 +47,44 @@ constexpr bool kWindowsNames = platform::kWindowsPaths;
   pvRaise({}, pvCompoundMessage(prefix, pvFormatEntryMessage(detail, index)));
 }
 
+// Refuses an entry whose size, compressed size or local header offset claims Zip64 (its
+// 32-bit field holds the marker) without a usable Zip64 value: the extra field lacks it, it
+// does not fit 63 bits, or it puts the local header or the data past the end of the archive
+// (`archiveSize`, −1 when not known). Checked in the order of the Zip64 field.
+void CheckZip64Values(const EntryInfo& e, std::int32_t index, std::int64_t archiveSize) {
+  if (e.Zip64Fields == 0) return;
+  const struct {
+    std::int32_t bit;
+    std::int64_t value;
+    const char* name;
+  } fields[] = {{kZip64Size, e.WholeSize(), "size"},
+                {kZip64CompressedSize, e.WholeCompressedSize(), "compressed size"},
+                {kZip64Offset, e.WholeOffset(), "local header offset"}};
+  const bool placeKnown = archiveSize >= 0 && e.WholeOffset() >= 0;
+  for (const auto& f : fields) {
+    if ((e.Zip64Fields & f.bit) == 0) continue;
+    bool past = false;
+    if (placeKnown && f.bit == kZip64Offset) {
+      past = e.WholeOffset() > archiveSize - rec::kLocalSize;
+    } else if (placeKnown && f.bit == kZip64CompressedSize && f.value >= 0) {
+      past = f.value > archiveSize - rec::kLocalSize - e.WholeOffset();
+    }
+    if (f.value == kZip64Missing) {
+      RaiseEntry(kMsgInvalidArchive,
+                 (std::string("Entry %1 has no Zip64 value for its ") + f.name).c_str(), index);
+    }
+    if (f.value < 0 || past) {
+      RaiseEntry(kMsgInvalidArchive,
+                 (std::string("Entry %1 has its Zip64 ") + f.name + " out of range").c_str(),
+                 index);
+    }
+  }
+}
+
 // Reads the local header at the entry's offset and moves past its name and extra field.
 // Returns the position of the entry's data.
 std::int64_t SkipLocalHeader(ArchiveInput& in, const EntryInfo& e, std::int32_t index) {
-  in.Seek(e.Offset, 0);
+  in.Seek(e.WholeOffset(), 0);
   std::uint8_t header[rec::kLocalSize] = {};  // a short read leaves zeros: no signature
   in.Read(header, rec::kLocalFirstRead);
   in.Read(header + rec::kLocalFirstRead, rec::kLocalSecondRead);
@@ -58,8 +95,7 @@ std::int64_t SkipLocalHeader(ArchiveInput& in, const EntryInfo& e, std::int32_t 
   if (nameLength > 0) in.Skip(nameLength);
   const std::int32_t extraLength = rec::Signed16(header + rec::kLocalExtraLength);
   if (extraLength > 0) in.Skip(extraLength);
-  return std::int64_t{e.Offset} + rec::kLocalSize + std::max(nameLength, 0) +
-         std::max(extraLength, 0);
+  return e.WholeOffset() + rec::kLocalSize + std::max(nameLength, 0) + std::max(extraLength, 0);
 }
 
 // Creates the output for `file`: a path (fast create, missing folders made on demand), a
@@ -201,7 +237,7 @@ bool cZipEngine::Extract(Variant OutputTarget, const Variant& Filter, const std:
 
 bool cZipEngine::pvExtractEntry(std::int32_t i, ExtractJob& job) {
   EntryInfo& e = m_uFiles[static_cast<std::size_t>(i)];
-  if (e.Size < 0 || e.CompressedSize < 0) RaiseEntry(kMsgUnsupportedSize, kMsgNeedsZip64, i);
+  CheckZip64Values(e, i, job.archiveSize);
   if (job.overlapping[static_cast<std::size_t>(i)]) RaiseEntry(kMsgInvalidArchive, kMsgOverlaps, i);
 
   const std::int64_t dataStart = SkipLocalHeader(job.input, e, i);
@@ -239,11 +275,11 @@ bool cZipEngine::pvExtractEntry(std::int32_t i, ExtractJob& job) {
     return true;
   }
   const bool link = named && m_bRestoreMetadata && platform::kUnixFileModes && IsUnixLink(e) &&
-                    e.Size <= kMaxLinkTarget;
+                    e.WholeSize() <= kMaxLinkTarget;
   if (named) {
     // Refused before any output exists, so nothing at the target is touched.
-    if (e.CompressedSize > 0 && (e.Flags & rec::kFlagEncrypted)) {
-      if (pvRaiseProgress(i, 0, e.CompressedSize)) pvUserCancelled();
+    if (e.WholeCompressedSize() > 0 && (e.Flags & rec::kFlagEncrypted)) {
+      if (pvRaiseProgress(i, 0, pvSaturate32(e.WholeCompressedSize()))) pvUserCancelled();
       pvRaise({}, kMsgUnsupportedEncryption);
     }
     if (link) {
@@ -260,7 +296,7 @@ bool cZipEngine::pvExtractEntry(std::int32_t i, ExtractJob& job) {
             : std::max<std::int64_t>(job.archiveSize - std::max<std::int64_t>(dataStart, 0), 0);
     job.output = CreateOutput(*file, e, available);
   }
-  if (e.CompressedSize <= 0) {
+  if (e.WholeCompressedSize() <= 0) {
     // A file output was just created empty, so only memory and streams need their end set;
     // folder and volume-label entries have no data to end.
     const bool folderEntry =
@@ -269,7 +305,7 @@ bool cZipEngine::pvExtractEntry(std::int32_t i, ExtractJob& job) {
     if (pvRaiseProgress(i, 1, 1)) pvUserCancelled();
     // No data is the empty content: its CRC-32 is 0 and its size 0.
     if (!folderEntry && e.Crc32 != 0) pvRaise({}, kMsgCrcCheckFailed);
-    if (!folderEntry && e.Size != 0) pvRaise({}, kMsgSizeCheckFailed);
+    if (!folderEntry && e.WholeSize() != 0) pvRaise({}, kMsgSizeCheckFailed);
   } else {
     pvWriteEntryData(i, e, job);
   }

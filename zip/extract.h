@@ -106,12 +106,12 @@ bool pvIsUnsafeEntryPath(const std::string& folder, const std::string& entryName
 // case, with or without an extension, with trailing blanks or dots before it.
 bool pvIsReservedDeviceName(std::string_view component);
 
-// The length a byte-array target is given before entry `e` is written: its Size, but never
-// more than its stored data can produce (stored: the stored bytes; Deflate: 1032 bytes per
-// stored byte plus 258), so a forged Size cannot force a large allocation. The stored bytes
-// are CompressedSize, and no more than the `available` bytes the archive holds after the
-// entry's local header (−1: not known), so a forged CompressedSize cannot either. 0 for no
-// pre-size.
+// The length a byte-array target is given before entry `e` is written: its FullSize, but
+// never more than its stored data can produce (stored: the stored bytes; Deflate: 1032 bytes
+// per stored byte plus 258), so a forged size cannot force a large allocation, and never more
+// than a memory buffer holds (0x7FFFFFFF). The stored bytes are FullCompressedSize, and no
+// more than the `available` bytes the archive holds after the entry's local header (−1: not
+// known), so a forged compressed size cannot either. 0 for no pre-size.
 std::int64_t pvByteArrayPresize(const EntryInfo& e, std::int64_t available);
 
 // A file output handle that writes through `file` under the name `path`, so that errors
@@ -134,7 +134,7 @@ std::string pvOutputPath(const std::string& folder, const std::string& entryName
 bool pvLinkStaysInside(const std::string& entryName, const std::string& linkTarget);
 
 // For each of the first `count` entries, whether its data overlaps another entry's: every
-// entry occupies at least its 30-byte local header and its stored data from its Offset, so
+// entry occupies at least its 30-byte local header and its stored data from its FullOffset, so
 // two entries whose such ranges meet share bytes (the shape of a zip bomb). Entries with a
 // negative offset or size, and ranges that run past the `archiveSize` bytes of the archive
 // (−1: not known), are left to their own checks: such data cannot be read to its end.

@@ -4,23 +4,26 @@
 //
 // Memory does not grow with the entry: the read buffer is the call's one 64 KiB buffer, and
 // every block the decoder hands back is written out and freed before the next chunk is
-// read. Progress counts stored bytes: 0, 65536, ... and finally CompressedSize.
+// read. Progress counts stored bytes: 0, 65536, ... and finally the compressed size. Sizes
+// are 64-bit; Progress, whose values are 32-bit, shows them saturated at 0x7FFFFFFF, so past
+// 2 GiB of stored data an entry's Current stays at its Total until the entry ends.
 #include <algorithm>
 
 #include "zip/extract.h"
+#include "zip/write_records.h"
 #include "zip/zip_engine.h"
 #include "zip/zip_records.h"
 
 namespace lum::zip {
 
 void cZipEngine::pvWriteEntryData(std::int32_t i, EntryInfo& e, ExtractJob& job) {
-  const std::int32_t total = e.CompressedSize;
+  const std::int64_t total = e.WholeCompressedSize();
   std::uint32_t crc = 0xFFFFFFFFu;
-  std::int32_t done = 0;
+  std::int64_t done = 0;
   std::int64_t written = 0;
 
   if (e.Flags & records::kFlagEncrypted) {
-    if (pvRaiseProgress(i, 0, total)) pvUserCancelled();
+    if (pvRaiseProgress(i, 0, pvSaturate32(total))) pvUserCancelled();
     pvRaise({}, kMsgUnsupportedEncryption);
   }
   const bool deflate = e.Method == records::kMethodDeflate;
@@ -31,9 +34,10 @@ void cZipEngine::pvWriteEntryData(std::int32_t i, EntryInfo& e, ExtractJob& job)
 
   std::uint8_t* buffer = job.readBuffer.data();
   for (;;) {
-    if (pvRaiseProgress(i, done, total)) pvUserCancelled();
+    if (pvRaiseProgress(i, pvSaturate32(done), pvSaturate32(total))) pvUserCancelled();
     if (done >= total) break;
-    const std::int32_t wanted = std::min(total - done, kExtractChunk);
+    const auto wanted =
+        static_cast<std::int32_t>(std::min<std::int64_t>(total - done, kExtractChunk));
     const std::int32_t got = job.input.Read(buffer, wanted);
     if (got <= 0) pvRaise({}, kMsgErrorReadingArchive);
     done += got;
@@ -59,7 +63,7 @@ void cZipEngine::pvWriteEntryData(std::int32_t i, EntryInfo& e, ExtractJob& job)
   if (job.output.Kind != VfsKind::kFile) pvVfsSetEof(job.output, e.FileName);
   if (e.Crc32 != ~crc) pvRaise({}, kMsgCrcCheckFailed);
   // The CRC alone does not cover a forged Size (nor data that decodes to nothing).
-  if (written != e.Size) pvRaise({}, kMsgSizeCheckFailed);
+  if (written != e.WholeSize()) pvRaise({}, kMsgSizeCheckFailed);
 }
 
 }  // namespace lum::zip

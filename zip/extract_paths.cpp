@@ -81,11 +81,13 @@ bool pvIsUnsafeEntryPath(const std::string& folder, const std::string& entryName
 }
 
 std::int64_t pvByteArrayPresize(const EntryInfo& e, std::int64_t available) {
-  if (e.Size <= 0) return 0;
-  std::int64_t stored = std::max<std::int32_t>(e.CompressedSize, 0);
+  if (e.WholeSize() <= 0) return 0;
+  std::int64_t stored = std::max<std::int64_t>(e.WholeCompressedSize(), 0);
   if (available >= 0) stored = std::min(stored, available);
+  // Memory buffers hold at most 0x7FFFFFFF bytes, which also keeps the product in range.
+  stored = std::min<std::int64_t>(stored, 0x7FFFFFFF);
   const std::int64_t bound = e.Method == records::kMethodDeflate ? 1032 * stored + 258 : stored;
-  return std::min<std::int64_t>(e.Size, bound);
+  return std::min<std::int64_t>({e.WholeSize(), bound, 0x7FFFFFFF});
 }
 
 VfsHandle pvFileOutput(platform::FileHandle file, const std::string& path) {
@@ -163,12 +165,14 @@ std::vector<bool> pvOverlappingEntries(const std::vector<EntryInfo>& entries, st
   starts.reserve(overlapping.size());
   for (std::int32_t i = 0; i < count; ++i) {
     const EntryInfo& e = entries[static_cast<std::size_t>(i)];
-    if (e.Offset < 0 || e.CompressedSize < 0) continue;
+    if (e.WholeOffset() < 0 || e.WholeCompressedSize() < 0) continue;
+    // Written so that no sum leaves 64 bits: both values are below 2^63.
     if (archiveSize >= 0 &&
-        std::int64_t{e.Offset} + records::kLocalSize + e.CompressedSize > archiveSize) {
+        (e.WholeOffset() > archiveSize ||
+         e.WholeCompressedSize() > archiveSize - e.WholeOffset() - records::kLocalSize)) {
       continue;
     }
-    starts.emplace_back(e.Offset, i);
+    starts.emplace_back(e.WholeOffset(), i);
   }
   std::sort(starts.begin(), starts.end());
   std::int64_t reach = -1;  // the furthest end of the ranges seen so far
@@ -179,7 +183,7 @@ std::vector<bool> pvOverlappingEntries(const std::vector<EntryInfo>& entries, st
       overlapping[static_cast<std::size_t>(owner)] = true;
     }
     const std::int64_t end =
-        offset + records::kLocalSize + entries[static_cast<std::size_t>(i)].CompressedSize;
+        offset + records::kLocalSize + entries[static_cast<std::size_t>(i)].WholeCompressedSize();
     if (end > reach) {
       reach = end;
       owner = i;

@@ -89,10 +89,10 @@ TEST(Extract, ContinuableErrorsLetLaterEntriesThrough) {
   b.AddDeflated("bad", Bytes(10, 1));                     // 4: broken Deflate
   b.AddStored("short", "data").offset = 0x7FFFFFF0;       // 5: local header past end
   b.AddStored("ok", "fine");                              // 6
-  auto& z64 = b.AddStored("zip64", "data");               // 7: sizes need Zip64
+  auto& z64 = b.AddStored("zip64", "data");               // 7: Zip64 markers, no field
   z64.size = 0xFFFFFFFF;
   z64.compressedSize = 0xFFFFFFFF;
-  auto& z64b = b.AddStored("neg", "data");  // 8: negative Size only
+  auto& z64b = b.AddStored("neg", "data");  // 8: a 2 GiB Size the data does not have
   z64b.size = 0x80000000;
   b.Entries()[4].stored = {0x01, 0x05, 0x00, 0x00, 0x00};  // stored block, LEN/NLEN differ
   b.Entries()[4].compressedSize = 5;
@@ -111,12 +111,12 @@ TEST(Extract, ContinuableErrorsLetLaterEntriesThrough) {
                      "3 Invalid local header. Entry 4 has invalid signature",
                      "4 Error decompressing",
                      "5 Invalid local header. Entry 6 has invalid signature",
-                     "7 Unsupported entry size. Entry 8 needs Zip64",
-                     "8 Unsupported entry size. Entry 9 needs Zip64",
+                     "7 Invalid archive. Entry 8 has no Zip64 value for its size",
+                     "8 Size check failed",
                  }));
   EXPECT_EQ(o.r.errors[0].source, "cZipEngine.Extract\r\nUpdater");
   EXPECT_EQ(o.r.errors[2].source, "cZipEngine.Extract");  // reported directly
-  EXPECT_EQ(o.z.LastError(), "Unsupported entry size. Entry 9 needs Zip64");
+  EXPECT_EQ(o.z.LastError(), "Size check failed");
   EXPECT_EQ(o.r.complete, (std::vector<std::int32_t>{2, 6}));
   EXPECT_EQ(ReadWholeFile(dir / "m12"), ToBytes("data"));
   EXPECT_EQ(o.z.FileInfo(2).Array()[7].Number(), 0);  // recorded as stored from now on
@@ -126,7 +126,8 @@ TEST(Extract, ContinuableErrorsLetLaterEntriesThrough) {
     if (p.fileIdx == 1) ofEntry1.push_back(p);
   }
   EXPECT_EQ(ofEntry1, (std::vector<RecordedProgress>{{1, 0, 4}}));
-  // Nothing at all of a Zip64 entry, not even an empty file.
+  // Nothing at all of a Zip64 entry without its values, not even an empty file, and nothing
+  // of an entry that failed its size check.
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "zip64"));
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "neg"));
 }

@@ -27,15 +27,23 @@
 // record, found through the locator just before the end record. Each classic field that
 // holds its marker is taken from that record instead. A count that the directory's bytes
 // cannot hold is refused before the table is made, so the table never outgrows what the
-// archive really holds. Sizes and offsets of single entries past 4 GiB are not read here
-// (extraction refuses such entries as needing Zip64).
+// archive really holds.
+//
+// Sizes and offsets are 64-bit. An entry's uncompressed size, compressed size and local
+// header offset whose 32-bit field holds the marker 0xFFFFFFFF come from its Zip64 extra
+// field (id 1), which holds 8 bytes for each marked field in that order. A marked field
+// without its value is kept as missing, not refused here: the entry is still listed, and
+// extraction refuses it with a message naming the field. The public 32-bit members show
+// every value that does not fit 31 bits saturated at 0x7FFFFFFF.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "platform/codepage.h"
 #include "zip/names.h"
 #include "zip/read_input.h"
+#include "zip/write_records.h"
 #include "zip/zip_engine.h"
 #include "zip/zip_records.h"
 
@@ -73,9 +81,10 @@ bool IsEndBefore(const std::uint8_t* p, std::int32_t distance) {
 // exactly to the end wins; failing that, the nearest record whose comment ends before the
 // end. Files and memory: the tail is read once and searched in memory. A stream is asked
 // position by position, 22 bytes each, so it is never read further back than needed.
-bool FindEndRecord(ArchiveInput& in, std::int32_t size, EndRecord& end) {
+bool FindEndRecord(ArchiveInput& in, std::int64_t size, EndRecord& end) {
   if (size < rec::kEndSize) return false;
-  const std::int32_t last = std::min(size - rec::kEndSize, rec::kMaxArchiveComment);
+  const auto last = static_cast<std::int32_t>(
+      std::min<std::int64_t>(size - rec::kEndSize, rec::kMaxArchiveComment));
   if (in.Kind() != VfsKind::kStream) {
     const std::int32_t tailSize = rec::kEndSize + last;
     std::vector<std::uint8_t> tail(static_cast<std::size_t>(tailSize));
@@ -122,7 +131,7 @@ bool FindEndRecord(ArchiveInput& in, std::int32_t size, EndRecord& end) {
   end.position = size - rec::kEndSize - loose;
   const std::int32_t length = rec::Get16(looseBytes + rec::kEndCommentLength);
   end.comment.resize(static_cast<std::size_t>(length));
-  in.Seek(static_cast<std::int32_t>(end.position) + rec::kEndSize, 0);
+  in.Seek(end.position + rec::kEndSize, 0);
   return length == 0 || in.Read(end.comment.data(), length) == length;
 }
 
@@ -135,11 +144,6 @@ struct DirectoryPlace {
   std::int64_t end = 0;
 };
 
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
-constexpr std::uint32_t kZip64EndSignature = 0x06064B50;
-constexpr std::int32_t kZip64LocatorSize = 20;
-constexpr std::int32_t kZip64EndSize = 56;
-
 std::int64_t Get64(const std::uint8_t* p) {
   const std::uint64_t value = rec::Get32(p) | std::uint64_t{rec::Get32(p + 4)} << 32;
   return value > 0x7FFFFFFFFFFFFFFFull ? -1 : static_cast<std::int64_t>(value);
@@ -148,8 +152,8 @@ std::int64_t Get64(const std::uint8_t* p) {
 // True when a Zip64 end record stands at `position`, read into `record`.
 bool Zip64EndAt(ArchiveInput& in, std::int64_t position, std::int64_t limit,
                 std::uint8_t (&record)[kZip64EndSize]) {
-  if (position < 0 || position + kZip64EndSize > limit) return false;
-  in.Seek(static_cast<std::int32_t>(position), 0);
+  if (position < 0 || position > limit - kZip64EndSize) return false;
+  in.Seek(position, 0);
   return in.Read(record, kZip64EndSize) == kZip64EndSize &&
          rec::Get32(record) == kZip64EndSignature;
 }
@@ -169,7 +173,7 @@ DirectoryPlace FindDirectory(ArchiveInput& in, const EndRecord& end) {
   if (!marked || end.position < kZip64LocatorSize) return place;
   std::uint8_t locator[kZip64LocatorSize] = {};
   const std::int64_t locatorAt = end.position - kZip64LocatorSize;
-  in.Seek(static_cast<std::int32_t>(locatorAt), 0);
+  in.Seek(locatorAt, 0);
   if (in.Read(locator, kZip64LocatorSize) < kZip64LocatorSize ||
       rec::Get32(locator) != kZip64LocatorSignature) {
     return place;
@@ -195,17 +199,17 @@ DirectoryPlace FindDirectory(ArchiveInput& in, const EndRecord& end) {
 }
 
 // True when a central-directory header signature stands at `offset`.
-bool DirectoryAt(ArchiveInput& in, std::int64_t offset, std::int32_t size) {
+bool DirectoryAt(ArchiveInput& in, std::int64_t offset, std::int64_t size) {
   if (offset < 0 || offset + 4 > size) return false;
   std::uint8_t signature[4] = {};
-  in.Seek(static_cast<std::int32_t>(offset), 0);
+  in.Seek(offset, 0);
   return in.Read(signature, 4) == 4 && rec::Get32(signature) == rec::kCentralSignature;
 }
 
 // The number of bytes before the archive that its offsets do not count: where the directory
 // really starts (its size before the end record) less where the end record says it starts,
 // taken only when the recorded place holds no directory and the real one does.
-std::int64_t PrefixLength(ArchiveInput& in, const DirectoryPlace& place, std::int32_t size) {
+std::int64_t PrefixLength(ArchiveInput& in, const DirectoryPlace& place, std::int64_t size) {
   if (place.count == 0) return 0;
   const std::int64_t recorded = place.offset;
   const std::int64_t real = place.end - place.size;
@@ -238,11 +242,70 @@ void FillFromHeader(EntryInfo& e, const std::uint8_t* h) {
   e.LastModified =
       rec::pvFromDosDateTime(rec::Get16(h + rec::kCentralDate), rec::Get16(h + rec::kCentralTime));
   e.Crc32 = rec::Get32(h + rec::kCentralCrc32);
-  e.CompressedSize = rec::Signed32(h + rec::kCentralCompressedSize);
-  e.Size = rec::Signed32(h + rec::kCentralSize32);
+  e.FullCompressedSize = rec::Get32(h + rec::kCentralCompressedSize);
+  e.FullSize = rec::Get32(h + rec::kCentralSize32);
   e.Attributes = rec::Signed32(h + rec::kCentralExternalAttributes);
-  e.Offset = rec::Signed32(h + rec::kCentralLocalOffset);
+  e.FullOffset = rec::Get32(h + rec::kCentralLocalOffset);
   e.MadeBy = rec::Get16(h + rec::kCentralVersionMadeBy);
+}
+
+// The data of the first Zip64 extended-information field (id 1) in the extra field `extra`
+// and its length, cut to what the extra field really holds; null when there is none.
+const std::uint8_t* FindZip64Field(const ByteArray& extra, std::size_t& length) {
+  std::size_t at = 0;
+  while (at + 4 <= extra.size()) {
+    const std::uint16_t id = rec::Get16(extra.data() + at);
+    const std::size_t declared = rec::Get16(extra.data() + at + 2);
+    const std::size_t start = at + 4;
+    if (id == kZip64ExtraId) {
+      length = std::min(declared, extra.size() - start);
+      return extra.data() + start;
+    }
+    at = start + declared;
+  }
+  return nullptr;
+}
+
+// Replaces each of the entry's uncompressed size, compressed size and local header offset
+// whose 32-bit field holds the marker by the next 8 bytes of its Zip64 field, in that order
+// (the disk number, last, is never needed). A value the field lacks is kZip64Missing; one
+// past 63 bits kZip64OutOfRange. Fields without the marker keep their 32-bit value, whatever
+// the extra field holds.
+void TakeZip64Values(EntryInfo& e) {
+  std::int64_t* const fields[] = {&e.FullSize, &e.FullCompressedSize, &e.FullOffset};
+  const std::int32_t bits[] = {kZip64Size, kZip64CompressedSize, kZip64Offset};
+  std::size_t length = 0;
+  const std::uint8_t* data = nullptr;
+  bool looked = false;
+  std::size_t at = 0;
+  for (std::size_t k = 0; k < 3; ++k) {
+    if (*fields[k] != kZip64Marker32) continue;
+    if (!looked) {
+      data = FindZip64Field(e.Extra, length);
+      looked = true;
+    }
+    e.Zip64Fields |= bits[k];
+    if (data == nullptr || at + 8 > length) {
+      *fields[k] = kZip64Missing;
+      continue;
+    }
+    const std::uint64_t value = rec::Get32(data + at) | std::uint64_t{rec::Get32(data + at + 4)}
+                                                            << 32;
+    *fields[k] =
+        value > 0x7FFFFFFFFFFFFFFFull ? kZip64OutOfRange : static_cast<std::int64_t>(value);
+    at += 8;
+  }
+}
+
+// The public 32-bit members of an entry's 64-bit values: saturated, and a marker without
+// its Zip64 value shows as the marker does, saturated.
+void SetPublicValues(EntryInfo& e) {
+  const auto shown = [](std::int64_t value) {
+    return pvSaturate32(value < 0 ? kZip64Marker32 : value);
+  };
+  e.Size = shown(e.FullSize);
+  e.CompressedSize = shown(e.FullCompressedSize);
+  e.Offset = shown(e.FullOffset);
 }
 
 // A byte array the caller passed as a copy is still read in place: the handle refers to it
@@ -262,7 +325,7 @@ bool cZipEngine::OpenArchive(const Variant& ArchiveFile) {
     VfsHandle handle = pvVfsOpen(ReadView(ArchiveFile));
     ArchiveInput in(handle);
 
-    const std::int32_t size = in.Seek(0, 2);
+    const std::int64_t size = in.Seek(0, 2);
     EndRecord end;
     if (!FindEndRecord(in, size, end)) {
       pvRaise({}, pvCompoundMessage(kMsgInvalidArchive, kMsgMissingEnd));
@@ -277,7 +340,7 @@ bool cZipEngine::OpenArchive(const Variant& ArchiveFile) {
     }
     const auto count = static_cast<std::int32_t>(place.count);
     std::vector<EntryInfo> table(static_cast<std::size_t>(count));
-    in.Seek(static_cast<std::int32_t>(start), 0);
+    in.Seek(start, 0);
 
     std::uint8_t h[rec::kCentralSize];
     for (std::int32_t i = 0; i < count; ++i) {
@@ -292,10 +355,6 @@ bool cZipEngine::OpenArchive(const Variant& ArchiveFile) {
         pvStopOperation();
       }
       FillFromHeader(e, h);
-      // Offsets of 2 GiB and more stay negative (they need Zip64).
-      if (prefix > 0 && e.Offset >= 0 && e.Offset + prefix <= 0x7FFFFFFF) {
-        e.Offset = static_cast<std::int32_t>(e.Offset + prefix);
-      }
       const std::int32_t codePage =
           (e.Flags & rec::kFlagUtf8) ? platform::kCodePageUtf8 : platform::kCodePageOem;
       const std::int32_t nameLength = rec::Signed16(h + rec::kCentralNameLength);
@@ -309,6 +368,11 @@ bool cZipEngine::OpenArchive(const Variant& ArchiveFile) {
         e.FileName = pvToValidPath(name.data(), name.size(), codePage);
       }
       e.Extra = ReadDirectoryField(in, rec::Signed16(h + rec::kCentralExtraLength), i);
+      TakeZip64Values(e);
+      if (prefix > 0 && e.FullOffset >= 0) {
+        e.FullOffset = e.FullOffset > INT64_MAX - prefix ? kZip64OutOfRange : e.FullOffset + prefix;
+      }
+      SetPublicValues(e);
       const ByteArray entryComment =
           ReadDirectoryField(in, rec::Signed16(h + rec::kCentralCommentLength), i);
       if (!entryComment.empty()) e.Comment = pvFromCodePage(entryComment, codePage);

@@ -11,13 +11,13 @@ ArchiveInput::ArchiveInput(VfsHandle& handle)
   if (m_buffered) m_buffer.resize(kBufferSize);
 }
 
-std::int32_t ArchiveInput::Seek(std::int32_t distance, std::int32_t method) {
+std::int64_t ArchiveInput::Seek(std::int64_t distance, std::int32_t method) {
   if (m_buffered && method == 0 && m_startKnown && distance >= m_start &&
       distance <= m_start + m_length) {
     m_at = static_cast<std::int32_t>(distance - m_start);
     return distance;
   }
-  const std::int32_t position = pvVfsSeek(m_handle, distance, method);
+  const std::int64_t position = pvVfsSeek64(m_handle, distance, method);
   m_start = position;
   m_length = 0;
   m_at = 0;

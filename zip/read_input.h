@@ -33,8 +33,9 @@ class ArchiveInput {
   ArchiveInput& operator=(const ArchiveInput&) = delete;
 
   // Moves to `distance` from the start (method 0), the current position (1) or the end
-  // (2), with pvVfsSeek's results and errors; returns the new position.
-  std::int32_t Seek(std::int32_t distance, std::int32_t method);
+  // (2), with pvVfsSeek64's results and errors; returns the new position. Files move
+  // anywhere in 64 bits; memory and streams keep their 32-bit positions.
+  std::int64_t Seek(std::int64_t distance, std::int32_t method);
   // Reads up to `size` bytes into `destination`; fewer only at the end of the data.
   std::int32_t Read(std::uint8_t* destination, std::int32_t size);
   // Reads and discards up to `size` bytes; returns how many there were.

@@ -91,6 +91,14 @@ Variant cZipEngine::FileInfo(std::int32_t FileIdx) const {
   return Variant(std::move(info));
 }
 
+EntrySizes cZipEngine::FileSizes(std::int32_t FileIdx) const {
+  if (FileIdx < 0 || FileIdx >= m_lFileCount) return {};
+  if (static_cast<std::size_t>(FileIdx) >= m_uFiles.size()) return {};
+  const EntryInfo& e = m_uFiles[static_cast<std::size_t>(FileIdx)];
+  const auto known = [](std::int64_t value) { return value < 0 ? -1 : value; };
+  return {known(e.WholeSize()), known(e.WholeCompressedSize()), known(e.WholeOffset())};
+}
+
 std::uint32_t cZipEngine::CalcCrc32Array(const ByteArray& baData) const {
   std::uint32_t crc = 0xFFFFFFFFu;
   if (!baData.empty()) {

@@ -35,7 +35,14 @@ struct ZipEngineProbe;  // test-only access to the private state, defined by a t
 namespace lum::zip {
 
 struct ExtractJob;  // the working state of one Extract call (zip/extract.h)
-struct WriteJob;    // the working state of one CompressArchive call (zip/write_archive.h)
+
+// An entry's sizes and offset in full (cZipEngine::FileSizes).
+struct EntrySizes {
+  std::int64_t Size = -1;
+  std::int64_t CompressedSize = -1;
+  std::int64_t Offset = -1;
+};
+struct WriteJob;  // the working state of one CompressArchive call (zip/write_archive.h)
 
 // Messages shared by several operations.
 inline constexpr char kMsgUserCancelled[] = "User cancelled";
@@ -102,8 +109,15 @@ class cZipEngine {
   // A ten-element array of entry `FileIdx`: FileName (text), Attributes, Crc32 (unsigned,
   // 0..4294967295), Size, CompressedSize (numbers), Comment (text), LastModified (OLE date
   // as a number), Method, Offset, Flags (numbers). An empty variant when FileIdx is below
-  // 0 or not below FileCount.
+  // 0 or not below FileCount. Size, CompressedSize and Offset are signed 32-bit: a value
+  // that does not fit (an entry or archive past 2 GiB, Zip64) shows 0x7FFFFFFF, never a
+  // wrapped or negative number; FileSizes gives it whole.
   Variant FileInfo(std::int32_t FileIdx) const;
+  // Entry `FileIdx`'s uncompressed size, compressed size and local header offset in full
+  // (64-bit): FileInfo's Size, CompressedSize and Offset are 32-bit and show a value past
+  // 0x7FFFFFFF as 0x7FFFFFFF. A value the archive claims through Zip64 without giving it is
+  // −1; all three are −1 when FileIdx is out of range.
+  EntrySizes FileSizes(std::int32_t FileIdx) const;
   // The comment of the opened archive.
   std::string Comment() const { return m_sComment; }
   // The path a queued entry is read from; empty when its source is a byte array or a stream,

@@ -3,9 +3,9 @@
 // little-endian field access and the DOS date and time packing. Directory reading,
 // extraction and the writer all use these, so the layouts live in one place.
 //
-// There is no Zip64: sizes and offsets are signed 32-bit, counts, name, extra and comment
-// lengths signed 16-bit. Fields the reader takes as signed are read with the Signed16 /
-// Signed32 helpers, so 0x8000 and up (0x80000000 and up) come out negative.
+// The Zip64 records and constants are in zip/write_records.h. Fields the reader takes as
+// signed (flags, method, name, extra and comment lengths, attributes) are read with the
+// Signed16 / Signed32 helpers, so 0x8000 and up (0x80000000 and up) come out negative.
 #pragma once
 
 #include <cstdint>
