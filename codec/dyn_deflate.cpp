@@ -83,10 +83,10 @@ std::uint32_t Hash3(const std::uint8_t* p) {
 // Enters position p into the chains (and, for lazy levels, the 3-byte table).
 template <bool kLazy>
 void Insert(DynDeflateState& s, std::int32_t p) {
-  if constexpr (kLazy) s.head3[Hash3(s.buffer + p)] = p;
+  if constexpr (kLazy) s.head3[Hash3(s.buffer + p)] = p + s.base;
   const std::uint32_t h = Hash(s.buffer + p);
   s.prev[p & (kDynWindow - 1)] = s.head[h];
-  s.head[h] = p;
+  s.head[h] = p + s.base;
 }
 
 // Enters every position before `upTo` that has 4 known bytes into the chains.
@@ -113,25 +113,27 @@ template <bool kLazy>
   if (maxLength < kDynMinMatch) return m;
   if (maxLength > kDynMaxMatch) maxLength = kDynMaxMatch;
   const std::uint8_t* here = s.buffer + pos;
+  const std::int32_t base = s.base;
   const std::uint32_t h = Hash(here);
-  std::int32_t cand = s.head[h];
-  s.prev[pos & (kDynWindow - 1)] = cand;
-  s.head[h] = pos;
+  std::int32_t cand = s.head[h] - base;
+  s.prev[pos & (kDynWindow - 1)] = s.head[h];
+  s.head[h] = pos + base;
   s.nextInsert = pos + 1;
   std::int32_t cand3 = -1;
   if constexpr (kLazy) {
     const std::uint32_t h3 = Hash3(here);
-    cand3 = s.head3[h3];
-    s.head3[h3] = pos;
+    cand3 = s.head3[h3] - base;
+    s.head3[h3] = pos + base;
   }
 
   std::int32_t best = better < kDynMinMatch - 1 ? kDynMinMatch - 1 : better;
   if (best >= maxLength) return m;
   std::int32_t chain = lv.chain;
   if (lv.good != 0 && better >= lv.good) chain >>= 2;
-  const std::int32_t oldest = pos - kDynWindow;
+  // Positions before the buffer (slid out, or of an earlier stream) are out of reach.
+  const std::int32_t oldest = pos > kDynWindow ? pos - kDynWindow : 0;
   const std::uint32_t first4 = Load32(here);
-  while (cand >= 0 && cand >= oldest && chain-- > 0) {
+  while (cand >= oldest && chain-- > 0) {
     const std::uint8_t* there = s.buffer + cand;
     if (there[best] == here[best] && Load32(there) == first4) {
       const std::int32_t len = MatchLength(there, here, 4, maxLength);
@@ -141,7 +143,7 @@ template <bool kLazy>
         if (len >= lv.nice || len >= maxLength) break;
       }
     }
-    const std::int32_t older = s.prev[cand & (kDynWindow - 1)];
+    const std::int32_t older = s.prev[cand & (kDynWindow - 1)] - base;
     if (older >= cand) break;
     cand = older;
   }
@@ -273,6 +275,17 @@ void Parse(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLevel&
   }
 }
 
+// Lowers every table entry by base − 2 × window and base with them, so that positions keep
+// their distances to each other; entries that would fall below 0 were out of reach and
+// become 0, still out of reach. Needed once per gigabyte of input or of new streams.
+void Rebase(DynDeflateState& s) {
+  const std::int32_t drop = s.base - 2 * kDynWindow;
+  for (std::int32_t& h : s.head) h = h > drop ? h - drop : 0;
+  for (std::int32_t& h : s.head3) h = h > drop ? h - drop : 0;
+  for (std::int32_t& p : s.prev) p = p > drop ? p - drop : 0;
+  s.base -= drop;
+}
+
 // Makes room in the buffer for more input: slides it down by a multiple of the window size,
 // keeping the block being gathered and 32,768 bytes of history before the parse position.
 void Slide(DynDeflateState& s) {
@@ -286,9 +299,8 @@ void Slide(DynDeflateState& s) {
   s.nextInsert -= keep;
   s.blockStart -= keep;
   s.newStartByte -= keep;
-  for (std::int32_t& h : s.head) h = h >= keep ? h - keep : -1;
-  for (std::int32_t& h : s.head3) h = h >= keep ? h - keep : -1;
-  for (std::int32_t& p : s.prev) p = p >= keep ? p - keep : -1;
+  s.base += keep;
+  if (s.base > kDynRebaseLimit) Rebase(s);
 }
 
 void BuildSymbols(const CodecEntryTable& table, DynSymbols& sym) {
@@ -316,6 +328,31 @@ void BuildSymbols(const CodecEntryTable& table, DynSymbols& sym) {
   }
 }
 
+// Everything of a new stream except the match-finder tables.
+void StartStream(DynDeflateState& s) {
+  s.avail = 0;
+  s.pos = 0;
+  s.nextInsert = 0;
+  s.blockStart = 0;
+  s.tokenCount = 0;
+  s.bits = 0;
+  s.bitCount = 0;
+  ResetObservations(s);
+  // Before the first block: literals at 6 bits (typical of text, which is where 3-byte
+  // matches are found), lengths at 7 and distances at 5 as in the fixed code.
+  std::memset(s.litCost, 6, 256);
+  std::memset(s.litCost + 256, 7, sizeof s.litCost - 256);
+  std::memset(s.distCost, 5, sizeof s.distCost);
+}
+
+// Every table entry 0: with base at two windows, 0 is out of reach of every position.
+void ClearTables(DynDeflateState& s) {
+  std::memset(s.head, 0, sizeof s.head);
+  std::memset(s.head3, 0, sizeof s.head3);
+  std::memset(s.prev, 0, sizeof s.prev);
+  s.base = 2 * kDynWindow;
+}
+
 }  // namespace
 
 CodecWord DynDeflateCreate(CodecWord tableWord, CodecWord, CodecWord, CodecWord) {
@@ -335,25 +372,25 @@ CodecWord DynDeflateCreate(CodecWord tableWord, CodecWord, CodecWord, CodecWord)
   s->tokens = static_cast<std::uint32_t*>(tokens);
   // Nothing reads past the data held; the slack after the buffer is cleared all the same.
   std::memset(s->buffer + kDynBufferSize, 0, kDynBufferSlack);
-  s->avail = 0;
-  s->pos = 0;
-  s->nextInsert = 0;
-  s->blockStart = 0;
-  s->tokenCount = 0;
-  s->bits = 0;
-  s->bitCount = 0;
-  ResetObservations(*s);
   BuildSymbols(*table, s->symbols);
-  // Before the first block: literals at 6 bits (typical of text, which is where 3-byte
-  // matches are found), lengths at 7 and distances at 5 as in the fixed code.
-  std::memset(s->litCost, 6, 256);
-  std::memset(s->litCost + 256, 7, sizeof s->litCost - 256);
-  std::memset(s->distCost, 5, sizeof s->distCost);
-  // Every byte 0xFF: every head and link −1, none.
-  std::memset(s->head, 0xFF, sizeof s->head);
-  std::memset(s->head3, 0xFF, sizeof s->head3);
-  std::memset(s->prev, 0xFF, sizeof s->prev);
+  ClearTables(*s);
+  StartStream(*s);
   return Word(s);
+}
+
+CodecWord DynDeflateReset(CodecWord handle, CodecWord, CodecWord, CodecWord) {
+  auto* s = reinterpret_cast<DynDeflateState*>(handle);
+  if (s == nullptr) return 0;
+  // Every entry of the tables lies before base + avail. Raising base by avail rounded up to
+  // the window, plus one window, puts all of them more than a window behind position 0.
+  const std::int32_t step = ((s->avail + kDynWindow - 1) & ~(kDynWindow - 1)) + kDynWindow;
+  if (s->base > kDynRebaseLimit - step) {
+    ClearTables(*s);
+  } else {
+    s->base += step;
+  }
+  StartStream(*s);
+  return 1;
 }
 
 CodecWord DynDeflateDestroy(CodecWord handle, CodecWord, CodecWord, CodecWord) {

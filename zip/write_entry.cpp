@@ -35,8 +35,12 @@ void CheckTargetSize(const WriteJob& job, std::int32_t index) {
 }  // namespace
 
 void cZipEngine::pvDeflateEntryData(std::int32_t i, EntryInfo& e, WriteJob& job) {
-  job.encoder = job.pfnDeflateCreate(codec::Word(&m_uCodec), 0, 0, 0);
-  if (job.encoder == 0) pvRaise({}, kMsgCannotInitDeflate);
+  if (job.encoder != 0 && job.pfnDeflateReset != nullptr) {
+    job.pfnDeflateReset(job.encoder, 0, 0, 0);
+  } else {
+    job.encoder = job.pfnDeflateCreate(codec::Word(&m_uCodec), 0, 0, 0);
+    if (job.encoder == 0) pvRaise({}, kMsgCannotInitDeflate);
+  }
   codec::ApplyDeflateLevel(job.block, job.level);
   job.deflated = true;
 
@@ -62,8 +66,11 @@ void cZipEngine::pvDeflateEntryData(std::int32_t i, EntryInfo& e, WriteJob& job)
     count = next;
   } while (count > 0);
 
-  job.pfnDeflateDestroy(job.encoder, 0, 0, 0);
-  job.encoder = 0;
+  // A handle that can be reset is kept for the next entry (WriteJob::ReleaseCodec ends it).
+  if (job.pfnDeflateReset == nullptr) {
+    job.pfnDeflateDestroy(job.encoder, 0, 0, 0);
+    job.encoder = 0;
+  }
   job.method = rec::kMethodDeflate;
   job.versionNeeded = 20;
   if (job.size == 0 && job.compressedSize == 0) {
