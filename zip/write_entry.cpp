@@ -4,7 +4,9 @@
 // encoder learns which chunk is the last from the read that returned nothing, without a
 // separate end call. The two buffers swap roles instead of copying the chunk, and each
 // encoder output goes straight to the output handle and is freed at once, so memory stays
-// two chunks and one output buffer whatever the entry's size.
+// two chunks and one output buffer whatever the entry's size. An encoder that can be reset
+// (the dynamic-Huffman one) keeps its handle from entry to entry, which spares each small
+// entry the handle's allocations and table set-up.
 //
 // When Deflate does not pay (more compressed bytes than source bytes), the entry is stored:
 // the source is read again from its start and written over the Deflate data, which costs a
