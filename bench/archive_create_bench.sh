@@ -17,7 +17,8 @@
 # Environment: RUNS (default 5; level 9 on the corpus always runs RUNS_SLOW, default 2),
 # SKIP_MEMORY=1 skips the 1.5 GiB check, LEVELS (default "1 6 9"), SETS (default "corpus tree
 # small"; a blank runs only the memory check), TOOLS (a regular expression over the row names,
-# default all).
+# default all), BASELINE (another zipengine binary, measured as the row "zipengine before",
+# to compare two builds in the same runs).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/default}
@@ -55,6 +56,7 @@ PY
 tools=(
   "zipengine|'$zipengine' create -q OUT -L L -r SRC"
   "zipengine fixed|'$zipengine' create -q --fixed-huffman OUT -L L -r SRC"
+  ${BASELINE:+"zipengine before|'$(realpath "$BASELINE")' create -q OUT -L L -r SRC"}
   "zip|zip -q -L -r OUT SRC"
   "7z|7z a -tzip -mxX -mmt1 -bso0 -bsp0 OUT SRC"
   "python zipfile|python3 '$work/pyzip.py' OUT L SRC"

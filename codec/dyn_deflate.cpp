@@ -80,22 +80,68 @@ std::uint32_t Hash3(const std::uint8_t* p) {
   return ((Load32(p) & 0xFFFFFFu) * 0x9E3779B1u) >> (32 - kDynHash3Bits);
 }
 
+// The parser's working copy of the state's hot fields. A store into the tables or the tokens
+// could change the state's own fields as far as the compiler knows, so fields read through
+// the state would be read again after every store; copies in locals stay in registers. The
+// copy is written back (Save) before anything that reads the state and read again (Load)
+// after anything that changes it.
+struct Cursor {
+  std::uint8_t* buffer;
+  std::int32_t* head;
+  std::int32_t* head3;
+  std::int32_t* prev;
+  std::uint32_t* tokens;
+  std::uint32_t* newObs;
+  std::int32_t base;
+  std::int32_t avail;
+  std::int32_t pos;
+  std::int32_t nextInsert;
+  std::int32_t blockStart;
+  std::int32_t tokenCount;
+  std::uint32_t newObsCount;
+
+  explicit Cursor(DynDeflateState& s)
+      : buffer(s.buffer),
+        head(s.head),
+        head3(s.head3),
+        prev(s.prev),
+        tokens(s.tokens),
+        newObs(s.newObs),
+        base(s.base),
+        avail(s.avail),
+        pos(s.pos),
+        nextInsert(s.nextInsert) {
+    Load(s);
+  }
+  void Save(DynDeflateState& s) const {
+    s.pos = pos;
+    s.nextInsert = nextInsert;
+    s.tokenCount = tokenCount;
+    s.newObsCount = newObsCount;
+  }
+  void Load(const DynDeflateState& s) {
+    blockStart = s.blockStart;
+    tokenCount = s.tokenCount;
+    newObsCount = s.newObsCount;
+  }
+};
+
 // Enters position p into the chains (and, for lazy levels, the 3-byte table).
 template <bool kLazy>
-void Insert(DynDeflateState& s, std::int32_t p) {
-  if constexpr (kLazy) s.head3[Hash3(s.buffer + p)] = p;
-  const std::uint32_t h = Hash(s.buffer + p);
-  s.prev[p & (kDynWindow - 1)] = s.head[h];
-  s.head[h] = p;
+[[gnu::always_inline]] inline void Insert(Cursor& c, std::int32_t p) {
+  if constexpr (kLazy) c.head3[Hash3(c.buffer + p)] = p + c.base;
+  const std::uint32_t h = Hash(c.buffer + p);
+  c.prev[p & (kDynWindow - 1)] = c.head[h];
+  c.head[h] = p + c.base;
 }
 
 // Enters every position before `upTo` that has 4 known bytes into the chains.
 template <bool kLazy>
-[[gnu::always_inline]] inline void InsertUpTo(DynDeflateState& s, std::int32_t upTo) {
-  std::int32_t last = s.avail - kDynMinMatch + 1;
+[[gnu::always_inline]] inline void InsertUpTo(Cursor& c, std::int32_t upTo) {
+  std::int32_t last = c.avail - kDynMinMatch + 1;
   if (last > upTo) last = upTo;
-  for (std::int32_t p = s.nextInsert; p < last; ++p) Insert<kLazy>(s, p);
-  if (s.nextInsert < upTo) s.nextInsert = upTo;
+  for (std::int32_t p = c.nextInsert; p < last; ++p) Insert<kLazy>(c, p);
+  if (c.nextInsert < upTo) c.nextInsert = upTo;
 }
 
 struct Match {
@@ -105,34 +151,37 @@ struct Match {
 
 // The longest match at `pos` longer than `better` (0 when none), entering pos into its chain.
 template <bool kLazy>
-[[gnu::always_inline]] inline Match FindMatch(DynDeflateState& s, std::int32_t pos,
+[[gnu::always_inline]] inline Match FindMatch(Cursor& c, const DynDeflateState& s, std::int32_t pos,
                                               std::int32_t better, const DynLevel& lv) {
-  InsertUpTo<kLazy>(s, pos);
+  InsertUpTo<kLazy>(c, pos);
   Match m{0, 0};
-  std::int32_t maxLength = s.avail - pos;
+  std::int32_t maxLength = c.avail - pos;
   if (maxLength < kDynMinMatch) return m;
   if (maxLength > kDynMaxMatch) maxLength = kDynMaxMatch;
-  const std::uint8_t* here = s.buffer + pos;
+  const std::uint8_t* here = c.buffer + pos;
+  const std::int32_t base = c.base;
   const std::uint32_t h = Hash(here);
-  std::int32_t cand = s.head[h];
-  s.prev[pos & (kDynWindow - 1)] = cand;
-  s.head[h] = pos;
-  s.nextInsert = pos + 1;
+  const std::int32_t latest = c.head[h];
+  std::int32_t cand = latest - base;
+  c.prev[pos & (kDynWindow - 1)] = latest;
+  c.head[h] = pos + base;
+  c.nextInsert = pos + 1;
   std::int32_t cand3 = -1;
   if constexpr (kLazy) {
     const std::uint32_t h3 = Hash3(here);
-    cand3 = s.head3[h3];
-    s.head3[h3] = pos;
+    cand3 = c.head3[h3] - base;
+    c.head3[h3] = pos + base;
   }
 
   std::int32_t best = better < kDynMinMatch - 1 ? kDynMinMatch - 1 : better;
   if (best >= maxLength) return m;
   std::int32_t chain = lv.chain;
   if (lv.good != 0 && better >= lv.good) chain >>= 2;
-  const std::int32_t oldest = pos - kDynWindow;
+  // Positions before the buffer (slid out, or of an earlier stream) are out of reach.
+  const std::int32_t oldest = pos > kDynWindow ? pos - kDynWindow : 0;
   const std::uint32_t first4 = Load32(here);
-  while (cand >= 0 && cand >= oldest && chain-- > 0) {
-    const std::uint8_t* there = s.buffer + cand;
+  while (cand >= oldest && chain-- > 0) {
+    const std::uint8_t* there = c.buffer + cand;
     if (there[best] == here[best] && Load32(there) == first4) {
       const std::int32_t len = MatchLength(there, here, 4, maxLength);
       if (len > best) {
@@ -141,13 +190,13 @@ template <bool kLazy>
         if (len >= lv.nice || len >= maxLength) break;
       }
     }
-    const std::int32_t older = s.prev[cand & (kDynWindow - 1)];
+    const std::int32_t older = c.prev[cand & (kDynWindow - 1)] - base;
     if (older >= cand) break;
     cand = older;
   }
   // No match of 4: the latest position with the same first 3 bytes, when near enough.
   if (kLazy && best < kDynMinMatch && better < 3 && cand3 >= 0 && pos - cand3 <= kDynMaxDistance3) {
-    const std::uint8_t* there = s.buffer + cand3;
+    const std::uint8_t* there = c.buffer + cand3;
     const std::int32_t d = pos - cand3;
     const int ds = s.symbols.Distance(d);
     const int matchCost = s.litCost[257] + s.distCost[ds] + s.symbols.distanceExtra[ds];
@@ -210,59 +259,68 @@ void ResetObservations(DynDeflateState& s) {
   s.newStartByte = s.pos;
 }
 
-// Records one token.
-[[gnu::always_inline]] inline void AddToken(DynDeflateState& s, DynBitOut& out,
-                                            std::uint32_t token) {
-  s.tokens[s.tokenCount++] = token;
-  ++s.newObs[ObservationKind(token)];
-  if (++s.newObsCount == kObservationStretch) EndStretch(s, out);
+// Records one token covering the bytes up to `next`.
+[[gnu::always_inline]] inline void AddToken(Cursor& c, DynDeflateState& s, DynBitOut& out,
+                                            std::uint32_t token, std::int32_t next) {
+  c.pos = next;
+  c.tokens[c.tokenCount++] = token;
+  ++c.newObs[ObservationKind(token)];
+  if (++c.newObsCount == kObservationStretch) {
+    c.Save(s);
+    EndStretch(s, out);
+    c.Load(s);
+  }
 }
 
-void AddLiteral(DynDeflateState& s, DynBitOut& out, std::int32_t at) {
-  s.pos = at + 1;
-  AddToken(s, out, DynLiteral(s.buffer[at]));
+[[gnu::always_inline]] inline void AddLiteral(Cursor& c, DynDeflateState& s, DynBitOut& out,
+                                              std::int32_t at) {
+  AddToken(c, s, out, DynLiteral(c.buffer[at]), at + 1);
 }
 
-void AddMatch(DynDeflateState& s, DynBitOut& out, std::int32_t at, const Match& m) {
-  s.pos = at + m.length;
-  AddToken(s, out, DynMatch(m.length, m.distance));
+[[gnu::always_inline]] inline void AddMatch(Cursor& c, DynDeflateState& s, DynBitOut& out,
+                                            std::int32_t at, const Match& m) {
+  AddToken(c, s, out, DynMatch(m.length, m.distance), at + m.length);
 }
 
 // Parses from s.pos up to `end` (a match may run past it, up to s.avail).
 template <bool kLazy>
-void ParseWith(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLevel& lv) {
-  while (s.pos < end) {
-    if (s.pos - s.blockStart >= kDynMaxBlockBytes) {
+void ParseWith(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLevel lv) {
+  Cursor c(s);
+  while (c.pos < end) {
+    if (c.pos - c.blockStart >= kDynMaxBlockBytes) {
+      c.Save(s);
       DynWriteBlock(s, out, s.tokenCount, s.pos, false);
       ResetObservations(s);
+      c.Load(s);
     }
-    const std::int32_t at = s.pos;
-    Match m = FindMatch<kLazy>(s, at, 0, lv);
+    const std::int32_t at = c.pos;
+    Match m = FindMatch<kLazy>(c, s, at, 0, lv);
     if (m.length == 0) {
-      AddLiteral(s, out, at);
+      AddLiteral(c, s, out, at);
       continue;
     }
     std::int32_t start = at;
     while (kLazy && m.length < lv.lazy && start + 1 < end) {
-      const Match next = FindMatch<kLazy>(s, start + 1, m.length, lv);
+      const Match next = FindMatch<kLazy>(c, s, start + 1, m.length, lv);
       if (next.length > m.length) {
-        AddLiteral(s, out, start);
+        AddLiteral(c, s, out, start);
         ++start;
         m = next;
         continue;
       }
       if (!lv.lookTwo || start + 2 >= end) break;
       // Two literals pay for themselves only against a match at least two bytes longer.
-      const Match further = FindMatch<kLazy>(s, start + 2, m.length + 1, lv);
+      const Match further = FindMatch<kLazy>(c, s, start + 2, m.length + 1, lv);
       if (further.length <= m.length + 1) break;
-      AddLiteral(s, out, start);
-      AddLiteral(s, out, start + 1);
+      AddLiteral(c, s, out, start);
+      AddLiteral(c, s, out, start + 1);
       start += 2;
       m = further;
     }
-    AddMatch(s, out, start, m);
-    if (m.length > lv.insertLimit) s.nextInsert = s.pos;
+    AddMatch(c, s, out, start, m);
+    if (m.length > lv.insertLimit) c.nextInsert = c.pos;
   }
+  c.Save(s);
 }
 
 void Parse(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLevel& lv) {
@@ -271,6 +329,17 @@ void Parse(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLevel&
   } else {
     ParseWith<false>(s, out, end, lv);
   }
+}
+
+// Lowers every table entry by base − 2 × window and base with them, so that positions keep
+// their distances to each other; entries that would fall below 0 were out of reach and
+// become 0, still out of reach. Needed once per gigabyte of input or of new streams.
+void Rebase(DynDeflateState& s) {
+  const std::int32_t drop = s.base - 2 * kDynWindow;
+  for (std::int32_t& h : s.head) h = h > drop ? h - drop : 0;
+  for (std::int32_t& h : s.head3) h = h > drop ? h - drop : 0;
+  for (std::int32_t& p : s.prev) p = p > drop ? p - drop : 0;
+  s.base -= drop;
 }
 
 // Makes room in the buffer for more input: slides it down by a multiple of the window size,
@@ -286,9 +355,8 @@ void Slide(DynDeflateState& s) {
   s.nextInsert -= keep;
   s.blockStart -= keep;
   s.newStartByte -= keep;
-  for (std::int32_t& h : s.head) h = h >= keep ? h - keep : -1;
-  for (std::int32_t& h : s.head3) h = h >= keep ? h - keep : -1;
-  for (std::int32_t& p : s.prev) p = p >= keep ? p - keep : -1;
+  s.base += keep;
+  if (s.base > kDynRebaseLimit) Rebase(s);
 }
 
 void BuildSymbols(const CodecEntryTable& table, DynSymbols& sym) {
@@ -316,6 +384,31 @@ void BuildSymbols(const CodecEntryTable& table, DynSymbols& sym) {
   }
 }
 
+// Everything of a new stream except the match-finder tables.
+void StartStream(DynDeflateState& s) {
+  s.avail = 0;
+  s.pos = 0;
+  s.nextInsert = 0;
+  s.blockStart = 0;
+  s.tokenCount = 0;
+  s.bits = 0;
+  s.bitCount = 0;
+  ResetObservations(s);
+  // Before the first block: literals at 6 bits (typical of text, which is where 3-byte
+  // matches are found), lengths at 7 and distances at 5 as in the fixed code.
+  std::memset(s.litCost, 6, 256);
+  std::memset(s.litCost + 256, 7, sizeof s.litCost - 256);
+  std::memset(s.distCost, 5, sizeof s.distCost);
+}
+
+// Every table entry 0: with base at two windows, 0 is out of reach of every position.
+void ClearTables(DynDeflateState& s) {
+  std::memset(s.head, 0, sizeof s.head);
+  std::memset(s.head3, 0, sizeof s.head3);
+  std::memset(s.prev, 0, sizeof s.prev);
+  s.base = 2 * kDynWindow;
+}
+
 }  // namespace
 
 CodecWord DynDeflateCreate(CodecWord tableWord, CodecWord, CodecWord, CodecWord) {
@@ -335,25 +428,25 @@ CodecWord DynDeflateCreate(CodecWord tableWord, CodecWord, CodecWord, CodecWord)
   s->tokens = static_cast<std::uint32_t*>(tokens);
   // Nothing reads past the data held; the slack after the buffer is cleared all the same.
   std::memset(s->buffer + kDynBufferSize, 0, kDynBufferSlack);
-  s->avail = 0;
-  s->pos = 0;
-  s->nextInsert = 0;
-  s->blockStart = 0;
-  s->tokenCount = 0;
-  s->bits = 0;
-  s->bitCount = 0;
-  ResetObservations(*s);
   BuildSymbols(*table, s->symbols);
-  // Before the first block: literals at 6 bits (typical of text, which is where 3-byte
-  // matches are found), lengths at 7 and distances at 5 as in the fixed code.
-  std::memset(s->litCost, 6, 256);
-  std::memset(s->litCost + 256, 7, sizeof s->litCost - 256);
-  std::memset(s->distCost, 5, sizeof s->distCost);
-  // Every byte 0xFF: every head and link −1, none.
-  std::memset(s->head, 0xFF, sizeof s->head);
-  std::memset(s->head3, 0xFF, sizeof s->head3);
-  std::memset(s->prev, 0xFF, sizeof s->prev);
+  ClearTables(*s);
+  StartStream(*s);
   return Word(s);
+}
+
+CodecWord DynDeflateReset(CodecWord handle, CodecWord, CodecWord, CodecWord) {
+  auto* s = reinterpret_cast<DynDeflateState*>(handle);
+  if (s == nullptr) return 0;
+  // Every entry of the tables lies before base + avail. Raising base by avail rounded up to
+  // the window, plus one window, puts all of them more than a window behind position 0.
+  const std::int32_t step = ((s->avail + kDynWindow - 1) & ~(kDynWindow - 1)) + kDynWindow;
+  if (s->base > kDynRebaseLimit - step) {
+    ClearTables(*s);
+  } else {
+    s->base += step;
+  }
+  StartStream(*s);
+  return 1;
 }
 
 CodecWord DynDeflateDestroy(CodecWord handle, CodecWord, CodecWord, CodecWord) {

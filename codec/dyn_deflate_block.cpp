@@ -84,12 +84,17 @@ void WriteTokens(DynDeflateState& s, DynBitOut& out, const BlockCodes& c, std::i
     }
     const std::int32_t length = static_cast<std::int32_t>(t >> 16);
     const std::int32_t distance = static_cast<std::int32_t>(t & 0xFFFF);
+    // Each code goes out with its extra bits in one piece: at most 15 + 5 and 15 + 13 bits.
     const int ls = sym.lengthSlot[length];
-    out.Put(c.litCode[257 + ls], c.litLen[257 + ls]);
-    out.Put(static_cast<std::uint32_t>(length - sym.lengthLowest[ls]), sym.lengthExtra[ls]);
+    const int lengthBits = c.litLen[257 + ls];
+    out.Put(c.litCode[257 + ls] |
+                static_cast<std::uint32_t>(length - sym.lengthLowest[ls]) << lengthBits,
+            lengthBits + sym.lengthExtra[ls]);
     const int ds = sym.Distance(distance);
-    out.Put(c.distCode[ds], c.distLen[ds]);
-    out.Put(static_cast<std::uint32_t>(distance - sym.distanceLowest[ds]), sym.distanceExtra[ds]);
+    const int distanceBits = c.distLen[ds];
+    out.Put(c.distCode[ds] |
+                static_cast<std::uint32_t>(distance - sym.distanceLowest[ds]) << distanceBits,
+            distanceBits + sym.distanceExtra[ds]);
   }
   out.Put(c.litCode[256], c.litLen[256]);
 }

@@ -33,6 +33,9 @@ inline constexpr int kDynHash3Bits = 14;
 inline constexpr std::int32_t kDynMaxDistance3 = 4096;
 inline constexpr int kDynObservationKinds = 20;
 inline constexpr std::int32_t kDynFirstBuffer = 32768;  // output buffer of a call, doubled
+// The match-finder tables hold buffer offsets plus DynDeflateState::base. When base passes
+// this limit the tables are brought back down (Rebase in dyn_deflate.cpp).
+inline constexpr std::int32_t kDynRebaseLimit = 1 << 30;
 
 // A token: a literal byte (the value itself, below 0x10000) or a match (length << 16 |
 // distance).
@@ -108,6 +111,11 @@ struct DynDeflateState {
   std::int32_t nextInsert;  // next position to enter into the hash chains
   std::int32_t blockStart;  // first byte of the block being gathered
   std::int32_t tokenCount;
+  // What the tables add to a buffer offset: a multiple of the window, at least two windows,
+  // at most kDynRebaseLimit. Sliding the buffer only raises base, and a new stream makes
+  // every older entry unreachable by raising base past the window instead of clearing the
+  // tables.
+  std::int32_t base;
   // Pending output bits (fewer than 8 between calls).
   std::uint64_t bits;
   int bitCount;

@@ -18,12 +18,11 @@ struct Encoded {
   bool ok = true;
 };
 
-// Compresses `data` in the chunk sizes `chunks` (the last call final) at `level`.
-inline Encoded Compress(const CodecEntryTable& table, const Bytes& data,
-                        const std::vector<std::int32_t>& chunks, int level) {
+// Compresses `data` with the handle `h` in the chunk sizes `chunks` (the last call final) at
+// `level`.
+inline Encoded CompressWith(const CodecEntryTable& table, CodecWord h, const Bytes& data,
+                            const std::vector<std::int32_t>& chunks, int level) {
   Encoded run;
-  const CodecWord h = DynDeflateCreate(Word(&table), 0, 0, 0);
-  if (h == 0) return {{}, 0, false};
   std::size_t at = 0;
   for (std::size_t i = 0; i < chunks.size(); ++i) {
     CodecBlock b{};
@@ -38,6 +37,15 @@ inline Encoded Compress(const CodecEntryTable& table, const Bytes& data,
     run.stream.insert(run.stream.end(), b.pOutput, b.pOutput + b.lOutputSize);
     table.pfnFree(b.pOutput);
   }
+  return run;
+}
+
+// The same with a new handle.
+inline Encoded Compress(const CodecEntryTable& table, const Bytes& data,
+                        const std::vector<std::int32_t>& chunks, int level) {
+  const CodecWord h = DynDeflateCreate(Word(&table), 0, 0, 0);
+  if (h == 0) return {{}, 0, false};
+  Encoded run = CompressWith(table, h, data, chunks, level);
   DynDeflateDestroy(h, 0, 0, 0);
   return run;
 }

@@ -74,6 +74,7 @@ bool cZipEngine::CompressArchive(Variant ArchiveFile, const std::string& Comment
       job.pfnDeflateCreate = codec::DynDeflateCreate;
       job.pfnDeflate = codec::DynDeflate;
       job.pfnDeflateDestroy = codec::DynDeflateDestroy;
+      job.pfnDeflateReset = codec::DynDeflateReset;
     }
     job.archiveLevel = Level;
     job.useUtf8 = UseUtf8;

@@ -44,6 +44,10 @@ struct WriteJob {
   codec::CodecRoutine pfnDeflateCreate;
   codec::CodecRoutine pfnDeflate;
   codec::CodecRoutine pfnDeflateDestroy;
+  // Readies the encoder handle for the next entry, for an encoder that has one (the dynamic
+  // one): its handle then lives from the first Deflate entry to the end of the archive, or
+  // until an entry fails. Null: a handle per entry.
+  codec::CodecRoutine pfnDeflateReset = nullptr;
   std::int32_t archiveLevel = 6;  // the level of entries queued with −1
   std::int32_t useUtf8 = -2;
   VfsHandle output;

@@ -1,10 +1,16 @@
 // CompressArchive with the DynamicHuffman property: off by default and then byte for byte the
 // fixed-Huffman archive; on, entries are smaller, decode to their data with the right CRC,
-// keep the stored fallback and level 0, and allocation failures report the usual messages.
+// keep the stored fallback and level 0, allocation failures report the usual messages, and
+// the one encoder handle kept from entry to entry writes what a new handle would.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "codec/deflate_levels.h"
+#include "codec/dyn_deflate_test_support.h"
 #include "platform/task_alloc.h"
+#include "tests/support/deflate_reference.h"
 #include "tests/support/engine_events.h"
 #include "tests/support/test_support.h"
 #include "tests/support/zip_layout.h"
@@ -116,6 +122,73 @@ TEST(WriteDynamic, AllocationFailuresReportTheUsualMessages) {
               allowed < 3 ? "Cannot init deflate compressor" : "Error compressing");
     EXPECT_EQ(ReadZipLayout(out)->entries.size(), 1u);
     EXPECT_EQ(platform::testing::TaskAllocOutstanding(), before);
+  }
+}
+
+TEST(WriteDynamic, EveryEntryGetsTheBytesOfANewEncoder) {
+  // Entries of several kinds, sizes and levels, a stored fallback and a level-0 entry between
+  // them; then the same with allocations failing in one entry, which leaves that entry out
+  // and must not change the bytes of those after it.
+  struct Source {
+    Bytes data;
+    std::int32_t level;
+  };
+  const std::vector<Source> sources{
+      {MakeData(DataKind::kText, 300000, 7), 6},  {MakeData(DataKind::kText, 3000, 8), 1},
+      {MakeData(DataKind::kRandom, 5000, 9), 6},  {MakeData(DataKind::kBinary, 70000, 10), 9},
+      {MakeData(DataKind::kText, 2000, 11), 0},   {MakeData(DataKind::kText, 3000, 8), 6},
+      {MakeData(DataKind::kRuns, 131072, 12), 1},
+  };
+  CodecFixture f;
+  std::vector<Bytes> fresh;
+  for (const Source& s : sources) {
+    fresh.push_back(
+        codec::dyntest::Compress(f.table, s.data, FixedChunks(s.data.size(), 65536), s.level)
+            .stream);
+  }
+  // Allocations fail from the `allowed`-th on while entry `failing` is written, and succeed
+  // again from the next entry on.
+  struct FailOneEntry : zip::cZipEngineEvents {
+    std::int32_t failing = -1;
+    long allowed = -1;
+    void BeforeCompress(std::int32_t i, std::int32_t&, bool&, bool&) override {
+      platform::testing::FailTaskAllocAfter(i == failing ? allowed : -1);
+    }
+  } events;
+  cZipEngine z;
+  z.SetDynamicHuffman(true);
+  z.SetEvents(&events);
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    ASSERT_TRUE(
+        z.AddFile(Variant(sources[i].data), std::to_string(i), {}, {}, 0, sources[i].level));
+  }
+  const long before = platform::testing::TaskAllocOutstanding();
+  // Entry 0 makes the handle (3 allocations) and calls the encoder 5 times; the others reuse
+  // it and need an allocation per call (entry 3: two calls).
+  const std::pair<std::int32_t, long> failures[] = {{-1, -1}, {0, 0}, {0, 3}, {0, 5},
+                                                    {1, 0},   {3, 0}, {3, 1}, {5, 0}};
+  for (const auto& [failing, allowed] : failures) {
+    SCOPED_TRACE(testing::Message() << "entry " << failing << ", allocation " << allowed);
+    events.failing = failing;
+    events.allowed = allowed;
+    Bytes out;
+    const bool result = z.CompressArchive(Variant::Ref(out));
+    platform::testing::FailTaskAllocAfter(-1);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(platform::testing::TaskAllocOutstanding(), before);
+    const auto layout = ReadZipLayout(out);
+    ASSERT_TRUE(layout.has_value());
+    EXPECT_EQ(layout->entries.size(), sources.size() - (failing >= 0 ? 1 : 0));
+    for (const auto& e : layout->entries) {
+      const std::size_t i = static_cast<std::size_t>(
+          std::stoi(std::string(e.central.name.begin(), e.central.name.end())));
+      EXPECT_NE(static_cast<std::int32_t>(i), failing);
+      if (e.central.method == 8) {
+        EXPECT_EQ(e.data, fresh[i]) << i;
+      } else {
+        EXPECT_EQ(e.data, sources[i].data) << i;
+      }
+    }
   }
 }
 

@@ -4,7 +4,9 @@
 // encoder learns which chunk is the last from the read that returned nothing, without a
 // separate end call. The two buffers swap roles instead of copying the chunk, and each
 // encoder output goes straight to the output handle and is freed at once, so memory stays
-// two chunks and one output buffer whatever the entry's size.
+// two chunks and one output buffer whatever the entry's size. An encoder that can be reset
+// (the dynamic-Huffman one) keeps its handle from entry to entry, which spares each small
+// entry the handle's allocations and table set-up.
 //
 // When Deflate does not pay (more compressed bytes than source bytes), the entry is stored:
 // the source is read again from its start and written over the Deflate data, which costs a
@@ -35,8 +37,12 @@ void CheckTargetSize(const WriteJob& job, std::int32_t index) {
 }  // namespace
 
 void cZipEngine::pvDeflateEntryData(std::int32_t i, EntryInfo& e, WriteJob& job) {
-  job.encoder = job.pfnDeflateCreate(codec::Word(&m_uCodec), 0, 0, 0);
-  if (job.encoder == 0) pvRaise({}, kMsgCannotInitDeflate);
+  if (job.encoder != 0 && job.pfnDeflateReset != nullptr) {
+    job.pfnDeflateReset(job.encoder, 0, 0, 0);
+  } else {
+    job.encoder = job.pfnDeflateCreate(codec::Word(&m_uCodec), 0, 0, 0);
+    if (job.encoder == 0) pvRaise({}, kMsgCannotInitDeflate);
+  }
   codec::ApplyDeflateLevel(job.block, job.level);
   job.deflated = true;
 
@@ -62,8 +68,11 @@ void cZipEngine::pvDeflateEntryData(std::int32_t i, EntryInfo& e, WriteJob& job)
     count = next;
   } while (count > 0);
 
-  job.pfnDeflateDestroy(job.encoder, 0, 0, 0);
-  job.encoder = 0;
+  // A handle that can be reset is kept for the next entry (WriteJob::ReleaseCodec ends it).
+  if (job.pfnDeflateReset == nullptr) {
+    job.pfnDeflateDestroy(job.encoder, 0, 0, 0);
+    job.encoder = 0;
+  }
   job.method = rec::kMethodDeflate;
   job.versionNeeded = 20;
   if (job.size == 0 && job.compressedSize == 0) {
