@@ -28,7 +28,7 @@ using zip::cZipEngine;
 using zip::Variant;
 
 bool Native() {
-  return platform::kPathSeparator == '/';
+  return !platform::kWindowsPaths;
 }
 
 bool LargeTests() {
@@ -62,15 +62,9 @@ bool SparseZeros(const std::string& path, std::uint64_t size) {
   return !ec;
 }
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-// Runs the shell `command` in `dir` with its output captured there.
-CliResult RunIn(const ScratchDir& dir, const std::string& command) {
-  const std::string out = dir / "stdout.txt", err = dir / "stderr.txt";
-  return RunCaptured(command + " >" + Quote(out) + " 2>" + Quote(err), out, err);
+// Runs zipengine with `args` in `dir`, its output captured there.
+CliResult RunZipEngine(const ScratchDir& dir, const std::string& args) {
+  return RunProgramIn(dir.Str(), ProgramBesideTest("zipengine"), args);
 }
 
 // Python's zipfile writes Zip64 only past 2 GiB; with its limits set to 0 it writes the Zip64
@@ -153,8 +147,7 @@ TEST(InteropZip64, ZipengineListsFullSizes) {
   e.size = 0xFFFFFFFF;
   ScratchDir dir;
   ASSERT_TRUE(WriteWholeFile(dir / "a.zip", b.Build()));
-  const CliResult r =
-      RunIn(dir, Quote(ProgramBesideTest("zipengine")) + " list " + Quote(dir / "a.zip"));
+  const CliResult r = RunZipEngine(dir, "list " + Quote(dir / "a.zip"));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("5368709120  "), std::string::npos) << r.out;
 }
@@ -198,8 +191,7 @@ TEST(InteropZip64Large, OwnWriterEntryOf5GiB) {
   ASSERT_TRUE(w.CompressArchive(Variant(dir / "out.zip"), {}, 1)) << w.LastError();
   fs::remove(dir / "big.bin");
   ExpectZeroEntries(dir / "out.zip", {static_cast<std::int64_t>(size), 1000});
-  const CliResult r =
-      RunIn(dir, Quote(ProgramBesideTest("zipengine")) + " test -q " + Quote(dir / "out.zip"));
+  const CliResult r = RunZipEngine(dir, "test -q " + Quote(dir / "out.zip"));
   EXPECT_EQ(r.status, 0) << r.err;
 }
 
@@ -332,15 +324,14 @@ TEST(InteropZip64Large, ArchivePast4GiBOfSeveralEntries) {
   // Python's zipfile reads the same directory.
   if (HaveTool("python3")) {
     const CliResult p =
-        RunIn(dir,
-              "python3 -c \"import sys, zipfile; print([(i.filename, i.file_size, i.header_offset) "
-              "for i in zipfile.ZipFile(sys.argv[1]).infolist()])\" " +
-                  Quote(dir / "big.zip"));
+        RunProgramIn(dir.Str(), "python3",
+                     "-c \"import sys, zipfile; print([(i.filename, i.file_size, i.header_offset) "
+                     "for i in zipfile.ZipFile(sys.argv[1]).infolist()])\" " +
+                         Quote(dir / "big.zip"));
     EXPECT_EQ(p.out, "[('first.txt', 5, 0), ('hole.bin', " + std::to_string(hole) + ", 44), " +
                          "('last.txt', 11, " + std::to_string(lastOffset) + ")]\n");
   }
-  const CliResult t =
-      RunIn(dir, Quote(ProgramBesideTest("zipengine")) + " test -q " + Quote(dir / "big.zip"));
+  const CliResult t = RunZipEngine(dir, "test -q " + Quote(dir / "big.zip"));
   EXPECT_EQ(t.status, 0) << t.err;
 }
 
