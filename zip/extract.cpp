@@ -303,9 +303,12 @@ bool cZipEngine::pvExtractEntry(std::int32_t i, ExtractJob& job) {
         (e.Attributes & (rec::kAttributeDirectory | rec::kAttributeVolumeLabel)) != 0;
     if (!folderEntry && job.output.Kind != VfsKind::kFile) pvVfsSetEof(job.output, e.FileName);
     if (pvRaiseProgress(i, 1, 1)) pvUserCancelled();
-    // No data is the empty content: its CRC-32 is 0 and its size 0.
-    if (!folderEntry && e.Crc32 != 0) pvRaise({}, kMsgCrcCheckFailed);
-    if (!folderEntry && e.WholeSize() != 0) pvRaise({}, kMsgSizeCheckFailed);
+    // No data is the empty content: its CRC-32 is 0 and its size 0. A named target without a
+    // trailing separator becomes a file whatever the attributes say, so it is checked too:
+    // otherwise a damaged entry would replace a good file with an empty one.
+    const bool checked = !folderEntry || named;
+    if (checked && e.Crc32 != 0) pvRaise({}, kMsgCrcCheckFailed);
+    if (checked && e.WholeSize() != 0) pvRaise({}, kMsgSizeCheckFailed);
   } else {
     pvWriteEntryData(i, e, job);
   }

@@ -73,6 +73,22 @@ std::vector<FailureCase> FailureCases() {
          e.compressedSize = 0;
          e.crc32 = 0;
        }},
+      // A name without a trailing separator is a file, whatever its attributes say.
+      {"folder attributes, no data, forged CRC", "CRC check failed",
+       [data](ZipBuilder& b) {
+         auto& e = b.AddStored("app.bin", data);
+         e.stored.clear();
+         e.compressedSize = 0;
+         e.externalAttributes = 0x3B;  // folder and volume-label bits
+       }},
+      {"folder attribute, no data, forged size", "Size check failed",
+       [data](ZipBuilder& b) {
+         auto& e = b.AddStored("app.bin", data);
+         e.stored.clear();
+         e.compressedSize = 0;
+         e.crc32 = 0;
+         e.externalAttributes = 0x10;
+       }},
       {"size larger than the data", "Size check failed",
        [data](ZipBuilder& b) { b.AddDeflated("app.bin", data).size += 1; }},
   };
