@@ -2,9 +2,9 @@
 // a 32-bit integer, and writing a floating-point value back as text.
 //
 // The settings file holds numbers written by the application's own Basic-style routines, so
-// these read and write the same forms: reading takes the number a text begins with (invariant form, blanks skipped anywhere, &H and &O
-// prefixes) and gives 0 for anything else; rounding goes to the even neighbour on halves;
-// floating-point values are written with at most 15 significant digits.
+// these read and write the same forms: reading takes the number a text begins with (invariant form,
+// blanks skipped anywhere, &H and &O prefixes) and gives 0 for anything else; rounding goes to the
+// even neighbour on halves; floating-point values are written with at most 15 significant digits.
 #pragma once
 
 #include <cstdint>

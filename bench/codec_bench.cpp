@@ -90,10 +90,12 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "corpus: %zu files, %.1f MiB\n", Corpus().size(),
                CorpusAll().size() / 1048576.0);
   for (const auto& g : Groups()) {
-    if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), g.name) == wanted.end()) continue;
+    if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), g.name) == wanted.end())
+      continue;
     g.run();
   }
-  std::printf("| group | measurement | value | unit | ratio | note |\n|---|---|---:|---|---:|---|\n");
+  std::printf(
+      "| group | measurement | value | unit | ratio | note |\n|---|---|---:|---|---:|---|\n");
   for (const auto& r : g_rows) {
     std::string ratio;
     if (!r.ratioTo.empty()) {

@@ -87,13 +87,13 @@ void WriteTokens(DynDeflateState& s, DynBitOut& out, const BlockCodes& c, std::i
     // Each code goes out with its extra bits in one piece: at most 15 + 5 and 15 + 13 bits.
     const int ls = sym.lengthSlot[length];
     const int lengthBits = c.litLen[257 + ls];
-    out.Put(c.litCode[257 + ls] |
-                static_cast<std::uint32_t>(length - sym.lengthLowest[ls]) << lengthBits,
+    out.Put(c.litCode[257 + ls] | static_cast<std::uint32_t>(length - sym.lengthLowest[ls])
+                                      << lengthBits,
             lengthBits + sym.lengthExtra[ls]);
     const int ds = sym.Distance(distance);
     const int distanceBits = c.distLen[ds];
-    out.Put(c.distCode[ds] |
-                static_cast<std::uint32_t>(distance - sym.distanceLowest[ds]) << distanceBits,
+    out.Put(c.distCode[ds] | static_cast<std::uint32_t>(distance - sym.distanceLowest[ds])
+                                 << distanceBits,
             distanceBits + sym.distanceExtra[ds]);
   }
   out.Put(c.litCode[256], c.litLen[256]);
