@@ -60,6 +60,8 @@ constexpr char kMsgZip64EndOutOfRange[] = "Zip64 end record out of range";
 // Counts from here on were refused while the field was read as signed; they are taken now
 // when the directory's bytes can hold that many records.
 constexpr std::int32_t kLargeCount = 0x8000;
+// The entry table's first reservation at most; it grows beyond it as records are read.
+constexpr std::int64_t kInitialEntries = 1024;
 
 // The end record found by the search, and the archive comment after it.
 struct EndRecord {
@@ -339,13 +341,17 @@ bool cZipEngine::OpenArchive(const Variant& ArchiveFile) {
       pvRaise({}, pvCompoundMessage(kMsgInvalidArchive, kMsgCountOutOfRange));
     }
     const auto count = static_cast<std::int32_t>(place.count);
-    std::vector<EntryInfo> table(static_cast<std::size_t>(count));
+    // The table grows with the records actually read: a count the directory does not hold
+    // ends at its first missing record, having allocated only for the records before it.
+    const std::int64_t fits = std::max<std::int64_t>(place.end - start, 0) / rec::kCentralSize;
+    std::vector<EntryInfo> table;
+    table.reserve(static_cast<std::size_t>(std::min<std::int64_t>({count, fits, kInitialEntries})));
     in.Seek(start, 0);
 
     std::uint8_t h[rec::kCentralSize];
     for (std::int32_t i = 0; i < count; ++i) {
       m_lCurrentFile = i;
-      EntryInfo& e = table[static_cast<std::size_t>(i)];
+      EntryInfo& e = table.emplace_back();
       ReadDirectoryBytes(in, h, rec::kCentralSize, i);
       if (rec::Get32(h) != rec::kCentralSignature) {
         pvReportDirect("OpenArchive",

@@ -2,7 +2,10 @@
 // archive-level failures, on memory, file and stream sources.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdlib>
 #include <memory>
+#include <new>
 
 #include "platform/fs.h"
 #include "platform/time.h"
@@ -11,6 +14,30 @@
 #include "tests/support/zip_builder.h"
 #include "zip/zip_engine.h"
 #include "zip/zip_records.h"
+
+// The largest single block asked of operator new while g_trackLargest is set: shows that an
+// open does not allocate by a count the archive only claims.
+namespace {
+bool g_trackLargest = false;
+std::size_t g_largestAllocation = 0;
+}  // namespace
+
+// GCC takes the free() of the inlined replacement for one of a block from the library's
+// operator new; both ends are the replacements here.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(std::size_t size) {
+  if (g_trackLargest && size > g_largestAllocation) g_largestAllocation = size;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
 
 namespace lum::test {
 namespace {
@@ -413,6 +440,31 @@ TEST(OpenArchive, FailureKeepsThePreviousArchive) {
   }
   // The wrong signature is reported directly, the others are raised.
   EXPECT_EQ(r.errors.size(), 1u);
+}
+
+TEST(OpenArchive, ClaimedCountDoesNotSizeTheTable) {
+  // 32767 entries claimed (below the counts checked against the directory's size), one there.
+  ZipBuilder b;
+  b.AddStored("a", "1");
+  b.diskEntries = 0x7FFF;
+  const Bytes archive = b.Build();
+  cZipEngine z;
+  g_largestAllocation = 0;
+  g_trackLargest = true;
+  const bool opened = z.OpenArchive(Variant(archive));
+  g_trackLargest = false;
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(z.LastError(), "Invalid archive. Entry 2 is truncated");
+  // A table made for the claimed count takes 32767 entries of far more than 8 bytes each.
+  EXPECT_LT(g_largestAllocation, std::size_t{0x7FFF} * 8);
+  EXPECT_GE(g_largestAllocation, archive.size());  // the end-record search reads it whole
+
+  // A real directory still fills the table past its first reservation.
+  ZipBuilder many;
+  for (int i = 0; i < 1500; ++i) many.AddStored("f" + std::to_string(i), "x");
+  ASSERT_TRUE(z.OpenArchive(Variant(many.Build())));
+  EXPECT_EQ(z.FileCount(), 1500);
+  EXPECT_EQ(Name(z, 1499), "f1499");
 }
 
 TEST(OpenArchive, ArchiveCommentIsOem) {
