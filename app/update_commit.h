@@ -16,6 +16,7 @@
 
 #include "app/install_files.h"
 #include "app/update_journal.h"
+#include "app/update_progress.h"
 #include "app/update_run_settings.h"
 
 namespace lum::app {
@@ -46,8 +47,10 @@ class StagedCommit {
     kStuck,       // undoing failed; the journal stays for the next run to finish the undo
   };
 
-  StagedCommit(InstallFiles& files, UpdatePaths paths)
-      : m_files(files), m_paths(std::move(paths)) {}
+  // `progress`, when given, is told how far a Commit has got: the moving, flushing and
+  // clean-up stages, at every 32nd unit and at the end of each.
+  StagedCommit(InstallFiles& files, UpdatePaths paths, ProgressSink* progress = nullptr)
+      : m_files(files), m_paths(std::move(paths)), m_progress(progress) {}
 
   // Moves every staged file and folder of `staged` (as listed under the staging folder)
   // into the installation, journaled, with `settings` recorded first so that a later run
@@ -63,9 +66,7 @@ class StagedCommit {
   Recovery Recover(std::optional<CarriedSettings>& settings);
 
   // Removes the staging and backup folders with everything in them.
-  bool RemoveWorkFolders();
-  // Removes a folder and everything under it; true when nothing of it is left.
-  bool RemoveTree(const std::string& folder);
+  bool RemoveWorkFolders() { return RemoveWorkFolders(nullptr); }
 
   // The number of files moved into place by the last Commit.
   std::size_t Placed() const { return m_placed; }
@@ -77,9 +78,12 @@ class StagedCommit {
   bool Undo(const std::vector<JournalRecord>& steps);
   Outcome RollBack(const std::vector<JournalRecord>& steps, std::string& why,
                    const std::string& reason);
+  // `progress`, when given, is told of every removal (kCleaningUp).
+  bool RemoveWorkFolders(ProgressSink* progress);
 
   InstallFiles& m_files;
   UpdatePaths m_paths;
+  ProgressSink* m_progress;
   std::size_t m_placed = 0;
 };
 

@@ -160,6 +160,68 @@ TEST(StagedCommit, KillAtAnyOperationThenOneMoreRun) {
   EXPECT_GT(undone, 10);
 }
 
+// The bar as the window showed it over a run: it never goes back, and it is full when the
+// application is started.
+void ExpectBarGrowsToFull(const FakeEffects& fx, const std::string& when) {
+  ASSERT_FALSE(fx.bar.empty()) << when;
+  for (std::size_t i = 1; i < fx.bar.size(); ++i) {
+    EXPECT_LE(fx.bar[i - 1].width, fx.bar[i].width) << when << ", update " << i;
+  }
+  EXPECT_EQ(fx.barAtStart, fx.view.labelBG().width) << when;
+}
+
+// A package of 307 entries, half of them replacing installed files: checking and staging
+// show the entry counts as always, within the first part of the bar; the commit then moves
+// the bar on under the last count, and it is full at the start of the application.
+TEST(StagedCommit, ProgressBarCoversTheWholeRun) {
+  FakeEffects fx = UserInstallation();
+  fx.folders.insert("C:\\Lumetra\\data\\more");
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "data\\more\\m" + std::to_string(1000 + i);
+    fx.packageEntries[name] = "new " + std::to_string(i);
+    if (i % 2 == 0) fx.files["C:\\Lumetra\\" + name] = "old " + std::to_string(i);
+  }
+  UpdateRun(fx).Run();
+  ASSERT_TRUE(fx.LogHas("committed: 305 files in place"));
+  ExpectBarGrowsToFull(fx, "");
+
+  const float stagingEnd = fx.view.labelBG().width * 0.6f;
+  std::vector<std::string> captions;
+  int commitUpdates = 0;
+  for (const auto& state : fx.bar) {
+    if (captions.empty() || captions.back() != state.caption) {
+      captions.push_back(state.caption);
+      EXPECT_LT(state.width, stagingEnd) << state.caption;
+    } else if (state.width >= stagingEnd) {
+      ++commitUpdates;
+    }
+  }
+  std::vector<std::string> expected;
+  for (int i = 0; i < 307; i += 32) {
+    expected.push_back(std::to_string(i) + "/307  (" + std::to_string((i * 200 + 307) / 614) +
+                       "%)");
+  }
+  EXPECT_EQ(captions, expected);
+  // 459 journaled steps and 160 removals, shown every 32nd, plus the flush.
+  EXPECT_GE(commitUpdates, 15);
+}
+
+// Whatever becomes of the package (refused, rolled back after any failed operation, or
+// committed), the bar never goes back and is full when the application is started.
+TEST(StagedCommit, ProgressBarEndsFullOnEveryPath) {
+  FakeEffects damaged = UserInstallation();
+  damaged.damagedEntry = "data\\b.dat";
+  UpdateRun(damaged).Run();
+  ExpectBarGrowsToFull(damaged, "damaged entry");
+  for (int k = 1;; ++k) {
+    FakeEffects fx = UserInstallation();
+    fx.failAt = k;
+    UpdateRun(fx).Run();
+    if (fx.operations < k) break;
+    ExpectBarGrowsToFull(fx, "operation " + std::to_string(k));
+  }
+}
+
 TEST(StagedCommit, PackagesThatFailVerificationChangeNothing) {
   struct Case {
     const char* name;

@@ -79,6 +79,7 @@ int UpdateRun::Run() {
   const std::string package = folder + sep + "Lumetra.zip";
   if (m_effects.FileExists(package)) {
     ApplyPackage(folder, sep, package);
+    m_effects.ShowProgress(UpdateStage::kFinished, 1, 1);
     m_effects.StartApplication(folder + sep + "Lumetra.exe");
     Log("application started");
   } else {
@@ -166,7 +167,7 @@ void UpdateRun::ApplyPackage(const std::string& folder, const std::string& sep,
 void UpdateRun::StageAndCommit(const std::string& folder, const std::string& sep,
                                const std::string& package) {
   const UpdatePaths paths{folder, sep};
-  StagedCommit commit(m_effects, paths);
+  StagedCommit commit(m_effects, paths, &m_effects);
   auto notApplied = [&](const std::string& why) {
     Log("package not applied: " + why + "; the installation is unchanged");
     commit.RemoveWorkFolders();
