@@ -175,44 +175,55 @@ StagedCommit::Outcome StagedCommit::RollBack(const std::vector<JournalRecord>& s
 }
 
 bool StagedCommit::Undo(const std::vector<JournalRecord>& steps) {
+  for (int attempt = 1;; ++attempt) {
+    if (UndoOnce(steps)) return true;
+    if (attempt == kUndoAttempts) return false;
+    m_files.Wait(kUndoRetryMilliseconds);
+  }
+}
+
+bool StagedCommit::UndoOnce(const std::vector<JournalRecord>& steps) {
+  m_notRestored.clear();
   std::set<std::string> backedUp;
   for (const JournalRecord& record : steps) {
     if (record.kind == 'B') backedUp.insert(record.relative);
   }
-  bool undone = true;
   for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
     const std::string target = m_paths.Installed(it->relative);
+    bool restored = true;
     switch (it->kind) {
       case 'P':
         // A file new to the installation was placed when it left the staging folder.
         if (!backedUp.count(it->relative) && !m_files.PathExists(m_paths.Staged(it->relative)) &&
             m_files.PathExists(target) && !m_files.IsFolder(target)) {
-          undone = m_files.RemoveFile(target) && undone;
+          restored = m_files.RemoveFile(target);
         }
         break;
       case 'B':
         // The installed file is in the backup once it left its place; moving it back also
         // replaces the staged file that may have taken its place.
         if (m_files.PathExists(m_paths.Backed(it->relative))) {
-          undone = m_files.MoveReplace(m_paths.Backed(it->relative), target) && undone;
+          restored = m_files.MoveReplace(m_paths.Backed(it->relative), target);
         }
         break;
       case 'F':
-        if (m_files.IsFolder(target)) undone = m_files.RemoveFolder(target) && undone;
+        if (m_files.IsFolder(target)) restored = m_files.RemoveFolder(target);
         break;
     }
+    if (!restored) m_notRestored.push_back(it->relative);
   }
-  return undone;
+  return m_notRestored.empty();
 }
 
 StagedCommit::Recovery StagedCommit::Recover(std::optional<CarriedSettings>& settings) {
   std::string text;
   if (!m_files.ReadJournal(m_paths.JournalFile(), text)) {
+    if (m_files.PathExists(m_paths.JournalFile())) return Recovery::kUnreadable;
     RemoveWorkFolders();  // left by a run stopped while it staged
     return Recovery::kNone;
   }
   const Journal journal = ParseJournal(text);
-  settings = journal.settings;
+  if (!journal.settingsWritten) settings = journal.settings;
   if (journal.complete) {
     RemoveWorkFolders();
     return Recovery::kCompleted;

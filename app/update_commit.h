@@ -10,6 +10,7 @@
 // removes what was added; a run that finds an unfinished journal does the same first.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,9 +62,20 @@ class StagedCommit {
 
   // Finds a journal left by an interrupted run and completes it (when it recorded
   // completion) or undoes it; removes leftover staging and backup folders. `settings`
-  // receives the user's values recorded in the journal, if any.
-  enum class Recovery { kNone, kCompleted, kUndone, kStuck };
+  // receives the user's values recorded in the journal, unless the journal says they were
+  // written back to the settings file since. A journal that is there but cannot be read
+  // leaves everything as it is (kUnreadable): the backups may be the only copy of the
+  // installation's files.
+  enum class Recovery { kNone, kCompleted, kUndone, kStuck, kUnreadable };
   Recovery Recover(std::optional<CarriedSettings>& settings);
+
+  // Undoing is tried a few times, waiting in between, before it counts as failed: a file
+  // that a virus scanner or the closing application holds is usually let go of soon.
+  static constexpr int kUndoAttempts = 3;
+  static constexpr std::uint32_t kUndoRetryMilliseconds = 500;
+  // What the last undo (of a Commit that failed, or of Recover) could not put back, by
+  // path relative to the application folder, last step first.
+  const std::vector<std::string>& NotRestored() const { return m_notRestored; }
 
   // Removes the staging and backup folders with everything in them.
   bool RemoveWorkFolders() { return RemoveWorkFolders(nullptr); }
@@ -74,8 +86,10 @@ class StagedCommit {
  private:
   bool Announce(const std::vector<JournalRecord>& records);
   bool Perform(const JournalRecord& record);
-  // Undoes the announced steps, last first; true when all of them are undone.
+  // Undoes the announced steps, last first; true when all of them are undone. Tries
+  // kUndoAttempts times.
   bool Undo(const std::vector<JournalRecord>& steps);
+  bool UndoOnce(const std::vector<JournalRecord>& steps);
   Outcome RollBack(const std::vector<JournalRecord>& steps, std::string& why,
                    const std::string& reason);
   // `progress`, when given, is told of every removal (kCleaningUp).
@@ -85,6 +99,7 @@ class StagedCommit {
   UpdatePaths m_paths;
   ProgressSink* m_progress;
   std::size_t m_placed = 0;
+  std::vector<std::string> m_notRestored;
 };
 
 }  // namespace lum::app

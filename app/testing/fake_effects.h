@@ -47,6 +47,13 @@ class FakeEffects : public UpdateEffects {
   int operations = 0;
   int failAt = 0;
   int killAt = 0;
+  int failAlsoAt = 0;  // a second operation that fails once
+  // A file the system stops letting go of (a failing sector, a scanner that keeps it open,
+  // rights taken away): once operation number breaksAfter has happened, every counted
+  // operation on brokenPath fails.
+  std::string brokenPath;
+  int breaksAfter = 0;
+  bool journalUnreadable = false;  // the journal is there but cannot be read
   // The window's model and what its bar showed: one record per update, in order.
   struct BarState {
     float width;
@@ -158,21 +165,23 @@ class FakeEffects : public UpdateEffects {
   }
   bool IsFolder(const std::string& path) override { return folders.count(path) != 0; }
   bool MakeFolder(const std::string& path) override {
-    if (!Count() || PathExists(path) || !folders.count(Parent(path))) return false;
+    if (!Count(path) || PathExists(path) || !folders.count(Parent(path))) return false;
     folders.insert(path);
     return true;
   }
   bool RemoveFolder(const std::string& path) override {
-    if (!Count() || !folders.count(path)) return false;
+    if (!Count(path) || !folders.count(path)) return false;
     std::vector<TreeEntry> inside;
     ListTree(path, inside);
     if (!inside.empty()) return false;
     folders.erase(path);
     return true;
   }
-  bool RemoveFile(const std::string& path) override { return Count() && files.erase(path) != 0; }
+  bool RemoveFile(const std::string& path) override {
+    return Count(path) && files.erase(path) != 0;
+  }
   bool MoveReplace(const std::string& source, const std::string& target) override {
-    if (!Count() || !files.count(source) || folders.count(target)) return false;
+    if (!Count(source, target) || !files.count(source) || folders.count(target)) return false;
     if (!folders.count(Parent(target))) return false;
     files[target] = files[source];
     files.erase(source);
@@ -190,7 +199,7 @@ class FakeEffects : public UpdateEffects {
     return true;
   }
   bool ReadJournal(const std::string& path, std::string& text) override {
-    if (!files.count(path)) return false;
+    if (journalUnreadable || !files.count(path)) return false;
     text = files[path];
     return true;
   }
@@ -253,10 +262,14 @@ class FakeEffects : public UpdateEffects {
 
  private:
   static std::string Parent(const std::string& path) { return path.substr(0, path.rfind('\\')); }
-  bool Count() {
+  bool Count(const std::string& path = {}, const std::string& other = {}) {
     ++operations;
     if (operations == killAt) throw Killed{};
-    return operations != failAt;
+    if (!brokenPath.empty() && operations > breaksAfter &&
+        (path == brokenPath || other == brokenPath)) {
+      return false;
+    }
+    return operations != failAt && operations != failAlsoAt;
   }
 
   bool opened = false;
