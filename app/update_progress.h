@@ -1,17 +1,15 @@
 // How far an update run has got, as one share of the progress bar from the first check of
 // the package to the start of the application.
 //
-// Each stage of a run fills its own part of the bar, sized by where a run's time goes
-// (measured with packages of 5,000 files of 20 KiB, 3,000 of 300 bytes and 200 of 500 KiB,
-// on ext4 and on tmpfs):
+// Each stage of a run fills its own part of the bar, sized by where a run's time goes: the
+// mean share of each stage over four measured cases (5,000 files of 20 KiB, 3,000 of 300
+// bytes and 200 of 500 KiB on ext4, 5,000 of 20 KiB on tmpfs; docs/benchmarks.md):
 //
 //   checking and staging the package (every entry decoded, CRC-checked, written)  0 - 60 %
 //   moving staged files into place (journaled renames)                           60 - 70 %
 //   flushing the volume and recording completion                                 70 - 80 %
 //   removing the backups and the work folders                                    80 - 100 %
 //
-// On ext4 the clean-up (an unlink per replaced file) and the flush (all staged data) took
-// 35-50 % of a run between them, the renames under 10 %; on tmpfs staging took 80 %.
 // Within a stage the bar moves by the stage's own units (entries, steps, removals), so it
 // only grows, and it is full once the run is done.
 #pragma once
