@@ -19,6 +19,29 @@ bool SameName(const std::string& a, const std::string& b) {
          });
 }
 
+// Counts the units of one stage and tells the sink at the start, at every 32nd unit (as
+// the window follows every 32nd entry while staging) and at the last one.
+class StageCounter {
+ public:
+  StageCounter(ProgressSink* sink, UpdateStage stage, std::size_t total)
+      : m_sink(sink), m_stage(stage), m_total(total) {
+    Show();
+  }
+  void Step() {
+    ++m_done;
+    if (m_done % 32 == 0 || m_done == m_total) Show();
+  }
+
+ private:
+  void Show() {
+    if (m_sink) m_sink->ShowProgress(m_stage, m_done, m_total);
+  }
+  ProgressSink* m_sink;
+  UpdateStage m_stage;
+  std::size_t m_total;
+  std::size_t m_done = 0;
+};
+
 std::string FirstComponent(const std::string& relative, const std::string& sep) {
   return relative.substr(0, relative.find(sep));
 }
@@ -100,6 +123,7 @@ StagedCommit::Outcome StagedCommit::Commit(const std::vector<TreeEntry>& staged,
   }
 
   std::vector<JournalRecord> announced;
+  StageCounter moving(m_progress, UpdateStage::kMoving, folders.size() + files.size());
   auto run = [&](const std::vector<JournalRecord>& steps, std::size_t from,
                  std::size_t to) -> bool {
     const std::vector<JournalRecord> group(steps.begin() + static_cast<std::ptrdiff_t>(from),
@@ -116,6 +140,7 @@ StagedCommit::Outcome StagedCommit::Commit(const std::vector<TreeEntry>& staged,
                                     : record.relative + " cannot be moved into place");
         return false;
       }
+      moving.Step();
     }
     return true;
   };
@@ -135,7 +160,8 @@ StagedCommit::Outcome StagedCommit::Commit(const std::vector<TreeEntry>& staged,
   if (!m_files.AppendJournal(m_paths.JournalFile(), kJournalCompleteLine)) {
     return RollBack(announced, why, "the journal cannot be written");
   }
-  RemoveWorkFolders();
+  if (m_progress) m_progress->ShowProgress(UpdateStage::kFlushing, 1, 1);
+  RemoveWorkFolders(m_progress);
   return Outcome::kCommitted;
 }
 
@@ -149,44 +175,55 @@ StagedCommit::Outcome StagedCommit::RollBack(const std::vector<JournalRecord>& s
 }
 
 bool StagedCommit::Undo(const std::vector<JournalRecord>& steps) {
+  for (int attempt = 1;; ++attempt) {
+    if (UndoOnce(steps)) return true;
+    if (attempt == kUndoAttempts) return false;
+    m_files.Wait(kUndoRetryMilliseconds);
+  }
+}
+
+bool StagedCommit::UndoOnce(const std::vector<JournalRecord>& steps) {
+  m_notRestored.clear();
   std::set<std::string> backedUp;
   for (const JournalRecord& record : steps) {
     if (record.kind == 'B') backedUp.insert(record.relative);
   }
-  bool undone = true;
   for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
     const std::string target = m_paths.Installed(it->relative);
+    bool restored = true;
     switch (it->kind) {
       case 'P':
         // A file new to the installation was placed when it left the staging folder.
         if (!backedUp.count(it->relative) && !m_files.PathExists(m_paths.Staged(it->relative)) &&
             m_files.PathExists(target) && !m_files.IsFolder(target)) {
-          undone = m_files.RemoveFile(target) && undone;
+          restored = m_files.RemoveFile(target);
         }
         break;
       case 'B':
         // The installed file is in the backup once it left its place; moving it back also
         // replaces the staged file that may have taken its place.
         if (m_files.PathExists(m_paths.Backed(it->relative))) {
-          undone = m_files.MoveReplace(m_paths.Backed(it->relative), target) && undone;
+          restored = m_files.MoveReplace(m_paths.Backed(it->relative), target);
         }
         break;
       case 'F':
-        if (m_files.IsFolder(target)) undone = m_files.RemoveFolder(target) && undone;
+        if (m_files.IsFolder(target)) restored = m_files.RemoveFolder(target);
         break;
     }
+    if (!restored) m_notRestored.push_back(it->relative);
   }
-  return undone;
+  return m_notRestored.empty();
 }
 
 StagedCommit::Recovery StagedCommit::Recover(std::optional<CarriedSettings>& settings) {
   std::string text;
   if (!m_files.ReadJournal(m_paths.JournalFile(), text)) {
+    if (m_files.PathExists(m_paths.JournalFile())) return Recovery::kUnreadable;
     RemoveWorkFolders();  // left by a run stopped while it staged
     return Recovery::kNone;
   }
   const Journal journal = ParseJournal(text);
-  settings = journal.settings;
+  if (!journal.settingsWritten) settings = journal.settings;
   if (journal.complete) {
     RemoveWorkFolders();
     return Recovery::kCompleted;
@@ -196,21 +233,37 @@ StagedCommit::Recovery StagedCommit::Recover(std::optional<CarriedSettings>& set
   return Recovery::kUndone;
 }
 
-bool StagedCommit::RemoveWorkFolders() {
-  const bool staging = RemoveTree(m_paths.Staging());
-  return RemoveTree(m_paths.Backup()) && staging;
-}
-
-bool StagedCommit::RemoveTree(const std::string& folder) {
-  if (!m_files.PathExists(folder)) return true;
-  std::vector<TreeEntry> entries;
-  if (!m_files.ListTree(folder, entries)) return false;
+bool StagedCommit::RemoveWorkFolders(ProgressSink* progress) {
+  // Both folders are listed before anything is removed, so the clean-up knows its total.
+  struct Work {
+    std::string root;
+    std::vector<TreeEntry> entries;
+    bool present = false;
+  };
+  Work work[] = {{m_paths.Staging(), {}, false}, {m_paths.Backup(), {}, false}};
   bool removed = true;
-  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-    const std::string path = folder + m_paths.sep + it->relative;
-    removed = (it->folder ? m_files.RemoveFolder(path) : m_files.RemoveFile(path)) && removed;
+  std::size_t total = 0;
+  for (Work& w : work) {
+    if (!m_files.PathExists(w.root)) continue;
+    if (!m_files.ListTree(w.root, w.entries)) {
+      removed = false;  // what cannot be listed is left whole
+      continue;
+    }
+    w.present = true;
+    total += w.entries.size() + 1;
   }
-  return m_files.RemoveFolder(folder) && removed;
+  StageCounter counter(progress, UpdateStage::kCleaningUp, total);
+  for (const Work& w : work) {
+    if (!w.present) continue;
+    for (auto it = w.entries.rbegin(); it != w.entries.rend(); ++it) {
+      const std::string path = w.root + m_paths.sep + it->relative;
+      removed = (it->folder ? m_files.RemoveFolder(path) : m_files.RemoveFile(path)) && removed;
+      counter.Step();
+    }
+    removed = m_files.RemoveFolder(w.root) && removed;
+    counter.Step();
+  }
+  return removed;
 }
 
 }  // namespace lum::app

@@ -3,75 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "app/testing/fake_effects.h"
+#include "app/testing/user_installation.h"
 #include "app/update_journal.h"
 
 namespace lum::app {
 namespace {
-
-// What a test compares: every file with its content and every folder, leaving out the
-// settings file (checked by its values) and what the run always adds or removes itself.
-struct Tree {
-  std::map<std::string, std::string> files;
-  std::set<std::string> folders;
-  bool operator==(const Tree&) const = default;
-};
-
-Tree Installed(const FakeEffects& fx) {
-  Tree tree{fx.files, fx.folders};
-  tree.files.erase(kIni);
-  tree.files.erase(kAside);
-  return tree;
-}
-
-// An installation with the user's files and settings, and a package that replaces some
-// files, adds others in new folders, and carries its own Settings.ini, PROJECTS\LastRun and
-// a root LastRun, which must never reach the installation.
-FakeEffects UserInstallation() {
-  FakeEffects fx;
-  fx.folders.insert("C:\\Lumetra\\data");
-  fx.files[kPackage] = "zip";
-  fx.files[kExe] = "old exe";
-  fx.files[kKept] = "user's last run";
-  fx.files["C:\\Lumetra\\data\\a.dat"] = "old a";
-  fx.files["C:\\Lumetra\\data\\keep.dat"] = "user's own";
-  fx.SetIni("Display", "Zoom", "0.75");
-  fx.SetIni("Prefix", "Mode", "7");
-  fx.packageEntries = {
-      {"Settings.ini", "Display|Zoom=3\nDisplay|Theme=dark\n"},
-      {"PROJECTS\\LastRun", "package's"},
-      {"LastRun", "package's aside"},
-      {"Lumetra.exe", "new exe"},
-      {"data\\a.dat", "new a"},
-      {"data\\b.dat", "new b"},
-      {"help\\en\\index.htm", "new help"},
-  };
-  return fx;
-}
-
-Tree NewInstallation() {
-  FakeEffects fx = UserInstallation();
-  Tree tree = Installed(fx);
-  tree.files[kExe] = "new exe";
-  tree.files["C:\\Lumetra\\data\\a.dat"] = "new a";
-  tree.files["C:\\Lumetra\\data\\b.dat"] = "new b";
-  tree.files["C:\\Lumetra\\help\\en\\index.htm"] = "new help";
-  tree.folders.insert({"C:\\Lumetra\\help", "C:\\Lumetra\\help\\en"});
-  return tree;
-}
-
-// Without a package the run leaves PROJECTS\LastRun and any aside copy as they are; the
-// aside copy, if left, is then still the user's.
-void ExpectUserDataKept(FakeEffects& fx, const std::string& when, bool asideMayStay = false) {
-  EXPECT_EQ(fx.Ini("Display", "Zoom"), "0.75") << when;
-  EXPECT_EQ(fx.Ini("Prefix", "Mode"), "7") << when;
-  EXPECT_EQ(fx.Ini("Shortcut", "Ask"), "0") << when;
-  EXPECT_EQ(fx.files[kKept], "user's last run") << when;
-  if (asideMayStay && fx.files.count(kAside)) {
-    EXPECT_EQ(fx.files[kAside], "user's last run") << when;
-  } else {
-    EXPECT_EQ(fx.files.count(kAside), 0u) << when;
-  }
-}
 
 TEST(StagedCommit, UpdateReplacesAddsAndProtects) {
   FakeEffects fx = UserInstallation();
@@ -158,6 +94,68 @@ TEST(StagedCommit, KillAtAnyOperationThenOneMoreRun) {
     ExpectUserDataKept(withoutPackage, when + ", package removed", true);
   }
   EXPECT_GT(undone, 10);
+}
+
+// The bar as the window showed it over a run: it never goes back, and it is full when the
+// application is started.
+void ExpectBarGrowsToFull(const FakeEffects& fx, const std::string& when) {
+  ASSERT_FALSE(fx.bar.empty()) << when;
+  for (std::size_t i = 1; i < fx.bar.size(); ++i) {
+    EXPECT_LE(fx.bar[i - 1].width, fx.bar[i].width) << when << ", update " << i;
+  }
+  EXPECT_EQ(fx.barAtStart, fx.view.labelBG().width) << when;
+}
+
+// A package of 307 entries, half of them replacing installed files: checking and staging
+// show the entry counts as always, within the first part of the bar; the commit then moves
+// the bar on under the last count, and it is full at the start of the application.
+TEST(StagedCommit, ProgressBarCoversTheWholeRun) {
+  FakeEffects fx = UserInstallation();
+  fx.folders.insert("C:\\Lumetra\\data\\more");
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "data\\more\\m" + std::to_string(1000 + i);
+    fx.packageEntries[name] = "new " + std::to_string(i);
+    if (i % 2 == 0) fx.files["C:\\Lumetra\\" + name] = "old " + std::to_string(i);
+  }
+  UpdateRun(fx).Run();
+  ASSERT_TRUE(fx.LogHas("committed: 305 files in place"));
+  ExpectBarGrowsToFull(fx, "");
+
+  const float stagingEnd = fx.view.labelBG().width * 0.6f;
+  std::vector<std::string> captions;
+  int commitUpdates = 0;
+  for (const auto& state : fx.bar) {
+    if (captions.empty() || captions.back() != state.caption) {
+      captions.push_back(state.caption);
+      EXPECT_LT(state.width, stagingEnd) << state.caption;
+    } else if (state.width >= stagingEnd) {
+      ++commitUpdates;
+    }
+  }
+  std::vector<std::string> expected;
+  for (int i = 0; i < 307; i += 32) {
+    expected.push_back(std::to_string(i) + "/307  (" + std::to_string((i * 200 + 307) / 614) +
+                       "%)");
+  }
+  EXPECT_EQ(captions, expected);
+  // 459 journaled steps and 160 removals, shown every 32nd, plus the flush.
+  EXPECT_GE(commitUpdates, 15);
+}
+
+// Whatever becomes of the package (refused, rolled back after any failed operation, or
+// committed), the bar never goes back and is full when the application is started.
+TEST(StagedCommit, ProgressBarEndsFullOnEveryPath) {
+  FakeEffects damaged = UserInstallation();
+  damaged.damagedEntry = "data\\b.dat";
+  UpdateRun(damaged).Run();
+  ExpectBarGrowsToFull(damaged, "damaged entry");
+  for (int k = 1;; ++k) {
+    FakeEffects fx = UserInstallation();
+    fx.failAt = k;
+    UpdateRun(fx).Run();
+    if (fx.operations < k) break;
+    ExpectBarGrowsToFull(fx, "operation " + std::to_string(k));
+  }
 }
 
 TEST(StagedCommit, PackagesThatFailVerificationChangeNothing) {

@@ -86,6 +86,8 @@ Journal ParseJournal(const std::string& text) {
     from = end + 1;
     if (line == "C") {
       journal.complete = true;
+    } else if (line == "W") {
+      journal.settingsWritten = true;
     } else if (line.size() > 2 && line[1] == ' ') {
       const char kind = line[0];
       if (kind == 'S') {

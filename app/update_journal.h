@@ -9,6 +9,8 @@
 //                                                     to the backup folder
 //   P <relative file>                                 the staged file is about to be moved in
 //   C                                                 every step is done and on disk
+//   W                                                 the settings have been written back
+//                                                     (the journal stayed after its run)
 // Paths are relative to the application folder; "%", CR and LF in them are written as
 // "%25", "%0D" and "%0A". A record is announced before its step, so a recorded step may not
 // have happened; undoing looks at what is on disk, which makes every undo step safe to
@@ -32,12 +34,16 @@ struct Journal {
   std::optional<CarriedSettings> settings;
   std::vector<JournalRecord> steps;
   bool complete = false;
+  // A run wrote the settings back while the journal stayed: the settings file holds the
+  // user's values (and whatever the user changed since), so the next run reads them there.
+  bool settingsWritten = false;
 };
 
 // The line of one record, with its line end.
 std::string JournalLine(const JournalRecord& record);
 std::string JournalSettingsLine(const CarriedSettings& settings);
 inline constexpr const char* kJournalCompleteLine = "C\n";
+inline constexpr const char* kJournalSettingsWrittenLine = "W\n";
 
 // Reads a journal's text. Unknown or damaged lines (the last one may have been cut by a
 // power loss) are skipped.

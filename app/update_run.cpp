@@ -4,6 +4,7 @@
 
 #include "app/number_text.h"
 #include "app/update_commit.h"
+#include "app/update_journal.h"
 
 namespace lum::app {
 
@@ -31,6 +32,17 @@ constexpr IntSetting kWriteOrder[] = {
     kReadOrder[1], kReadOrder[0], kReadOrder[2], kReadOrder[3], kReadOrder[4],
 };
 
+// Names for the log: the first few, then how many more.
+std::string NameList(const std::vector<std::string>& names) {
+  constexpr std::size_t kShown = 5;
+  std::string text;
+  for (std::size_t i = 0; i < names.size() && i < kShown; ++i) {
+    text += (i ? ", " : "") + names[i];
+  }
+  if (names.size() > kShown) text += " and " + std::to_string(names.size() - kShown) + " more";
+  return text;
+}
+
 }  // namespace
 
 int UpdateRun::Run() {
@@ -46,7 +58,8 @@ int UpdateRun::Run() {
   // journal holds the user's settings as that run read them, which the settings file may
   // no longer hold (a package can carry its own Settings.ini).
   std::optional<CarriedSettings> journalSettings;
-  switch (StagedCommit(m_effects, UpdatePaths{folder, sep}).Recover(journalSettings)) {
+  StagedCommit recovery(m_effects, UpdatePaths{folder, sep});
+  switch (recovery.Recover(journalSettings)) {
     case StagedCommit::Recovery::kNone:
       break;
     case StagedCommit::Recovery::kCompleted:
@@ -57,7 +70,13 @@ int UpdateRun::Run() {
       break;
     case StagedCommit::Recovery::kStuck:
       m_bJournalStuck = true;
-      Log("an interrupted update could not be undone; the next run tries again");
+      Log("an interrupted update could not be undone (not restored: " +
+          NameList(recovery.NotRestored()) + "); the next run tries again");
+      break;
+    case StagedCommit::Recovery::kUnreadable:
+      m_bJournalStuck = true;
+      Log("the journal of an interrupted update cannot be read; nothing is changed until a run "
+          "can read it");
       break;
   }
 
@@ -79,17 +98,23 @@ int UpdateRun::Run() {
   const std::string package = folder + sep + "Lumetra.zip";
   if (m_effects.FileExists(package)) {
     ApplyPackage(folder, sep, package);
+    m_effects.ShowProgress(UpdateStage::kFinished, 1, 1);
     m_effects.StartApplication(folder + sep + "Lumetra.exe");
     Log("application started");
   } else {
     Log("no package Lumetra.zip");
     m_effects.ShowError("Can't Find\r\n" + folder + sep + "Lumetra.zip");
   }
-  Log(WriteSettings(iniPath) ? "settings written" : "settings could not all be written");
-  // The journal is kept until the user's settings are back in the file.
-  const UpdatePaths paths{folder, sep};
-  if (!m_bJournalStuck && m_effects.PathExists(paths.JournalFile())) {
-    m_effects.RemoveFile(paths.JournalFile());
+  const bool written = WriteSettings(iniPath);
+  Log(written ? "settings written" : "settings could not all be written");
+  // The journal is kept until the user's settings are back in the file. One that stays (an
+  // undo still to finish, or a journal that cannot be removed) then says that they are, so
+  // that the next run reads them from the file, with whatever the user changed meanwhile,
+  // instead of the older values of the journal.
+  const std::string journal = UpdatePaths{folder, sep}.JournalFile();
+  if (m_effects.PathExists(journal) && (m_bJournalStuck || !m_effects.RemoveFile(journal)) &&
+      written) {
+    m_effects.AppendJournal(journal, kJournalSettingsWrittenLine);
   }
   return 0;
 }
@@ -166,7 +191,7 @@ void UpdateRun::ApplyPackage(const std::string& folder, const std::string& sep,
 void UpdateRun::StageAndCommit(const std::string& folder, const std::string& sep,
                                const std::string& package) {
   const UpdatePaths paths{folder, sep};
-  StagedCommit commit(m_effects, paths);
+  StagedCommit commit(m_effects, paths, &m_effects);
   auto notApplied = [&](const std::string& why) {
     Log("package not applied: " + why + "; the installation is unchanged");
     commit.RemoveWorkFolders();
@@ -239,7 +264,8 @@ void UpdateRun::StageAndCommit(const std::string& folder, const std::string& sep
       break;
     case StagedCommit::Outcome::kStuck:
       m_bJournalStuck = true;
-      Log("rollback incomplete after: " + why + "; the next run finishes it");
+      Log("rollback incomplete after: " + why +
+          "; not restored: " + NameList(commit.NotRestored()) + "; the next run finishes it");
       break;
   }
 }

@@ -18,6 +18,8 @@
 //   opened. A run first completes or undoes whatever an interrupted run left.
 // - PROJECTS/LastRun and its aside copy are never replaced by the package, and an aside copy
 //   left by an interrupted run is the user's file: it is restored, never overwritten.
+// - The progress bar covers the whole run (see update_progress.h): checking and staging the
+//   package, then the commit, and it is full when the application is started.
 // - Each step is written to the update log (Updater.log), once the settings have been read.
 // - PROJECTS/LastRun is never lost: when it exists and cannot be copied aside, nothing is
 //   extracted and the copy/delete shuffle is skipped (the installation stays as it was, the
@@ -31,6 +33,7 @@
 #include <vector>
 
 #include "app/install_files.h"
+#include "app/update_progress.h"
 
 #include "app/update_run_settings.h"
 
@@ -46,7 +49,9 @@ struct PackageEntry {
 };
 
 // The platform effects of the run. Paths are UTF-8 text formed by plain appending.
-class UpdateEffects : public InstallFiles {
+// ShowProgress (ProgressSink) moves the window's bar through the commit; the archive
+// object's Progress events move it while the package is checked and staged.
+class UpdateEffects : public InstallFiles, public ProgressSink {
  public:
   virtual ~UpdateEffects() = default;
 

@@ -65,6 +65,12 @@ void fUpdater::ZIP_Progress(std::int32_t FileIdx, std::int32_t, std::int32_t, bo
   platform::DoEvents();
 }
 
+void fUpdater::ShowProgress(UpdateStage stage, std::size_t done, std::size_t total) {
+  if (!m_view.ShowProgress(stage, done, total)) return;
+  m_window.Invalidate();
+  platform::DoEvents();
+}
+
 std::string fUpdater::CommandLineText() {
   return platform::CommandLineText(m_argc, m_argv);
 }

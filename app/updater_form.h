@@ -75,6 +75,9 @@ class fUpdater final : public UpdateEffects,
   std::string ExtractError() override;
   std::string ArchiveError() override { return ZIP ? ZIP->LastError() : std::string(); }
   void Log(const std::string& line) override;
+  // The bar through the commit and at the end of the run; repaints and processes pending
+  // messages when it moved.
+  void ShowProgress(UpdateStage stage, std::size_t done, std::size_t total) override;
 
   // InstallFiles
   bool ListTree(const std::string& folder, std::vector<TreeEntry>& entries) override;

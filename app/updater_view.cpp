@@ -69,13 +69,26 @@ void UpdaterView::Form_Load() {
 
 bool UpdaterView::ZIP_Progress(std::int32_t FileIdx, std::int32_t fileCount) {
   if ((FileIdx & (kEntryStride - 1)) != 0) return false;
-  if (fileCount < 1) return false;
+  if (fileCount < 1 || FileIdx < 0) return false;
   LabelView& bg = m_view.labels[kLabelBG];
   bg.caption = std::to_string(FileIdx) + "/" + std::to_string(fileCount) + "  (" +
                std::to_string(WholePercent(FileIdx, fileCount)) + "%)";
-  const double width = static_cast<double>(bg.width) * FileIdx / fileCount;
-  m_view.labels[kLabelGreen].width = static_cast<float>(width);
+  m_view.labels[kLabelGreen].width =
+      GreenWidth(RunShare(UpdateStage::kStaging, static_cast<std::size_t>(FileIdx),
+                          static_cast<std::size_t>(fileCount)));
   return true;
+}
+
+bool UpdaterView::ShowProgress(UpdateStage stage, std::size_t done, std::size_t total) {
+  const float width = GreenWidth(RunShare(stage, done, total));
+  float& green = m_view.labels[kLabelGreen].width;
+  if (width == green) return false;
+  green = width;
+  return true;
+}
+
+float UpdaterView::GreenWidth(double share) const {
+  return static_cast<float>(static_cast<double>(m_view.labels[kLabelBG].width) * share);
 }
 
 }  // namespace lum::app

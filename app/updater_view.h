@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "app/update_progress.h"
 #include "platform/progress_window.h"
 
 namespace lum::app {
@@ -23,14 +24,21 @@ class UpdaterView {
   // Load handler: the green bar starts empty (1 twip wide).
   void Form_Load();
 
-  // Progress handler arithmetic. Only entries whose index is a multiple of 32 update the
-  // window: the caption of labelBG becomes "<FileIdx>/<fileCount>  (<p>%)", p being
-  // FileIdx / fileCount as a whole percentage with halves rounded upward, and LabelGreen
-  // becomes labelBG's width * FileIdx / fileCount twips, unrounded (single precision).
-  // Returns true when the labels were set (the window should then repaint and process its
-  // messages); false for other entries, and for a fileCount below 1, which leaves the
-  // labels untouched instead of dividing by zero.
+  // Progress handler arithmetic while the package is checked and staged. Only entries
+  // whose index is a multiple of 32 update the window: the caption of labelBG becomes
+  // "<FileIdx>/<fileCount>  (<p>%)", p being FileIdx / fileCount as a whole percentage
+  // with halves rounded upward, and LabelGreen becomes labelBG's width times the run's
+  // share RunShare(kStaging, FileIdx, fileCount) twips, unrounded (single precision): the
+  // bar covers the whole run, so staging fills only its first part. Returns true when the
+  // labels were set (the window should then repaint and process its messages); false for
+  // other entries, and for a fileCount below 1 or a negative FileIdx, which leave the
+  // labels untouched.
   bool ZIP_Progress(std::int32_t FileIdx, std::int32_t fileCount);
+
+  // The bar through the later stages of the run: LabelGreen becomes labelBG's width times
+  // RunShare(stage, done, total); the caption keeps the last entry count staging showed.
+  // Returns true when the width changed.
+  bool ShowProgress(UpdateStage stage, std::size_t done, std::size_t total);
 
   const platform::WindowView& View() const { return m_view; }
   const platform::LabelView& labelBG() const { return m_view.labels[kLabelBG]; }
@@ -38,6 +46,9 @@ class UpdaterView {
   const platform::LabelView& LabelGreen() const { return m_view.labels[kLabelGreen]; }
 
  private:
+  // The green bar's width for a share of the run.
+  float GreenWidth(double share) const;
+
   platform::WindowView m_view;
 };
 

@@ -16,6 +16,8 @@ import argparse
 import io
 import math
 import os
+import pty
+import re
 import shutil
 import struct
 import subprocess
@@ -325,6 +327,52 @@ class UpdaterRuns(unittest.TestCase):
             "Updating ... 96/100 (96%)",
         ])
 
+    def test_bar_on_a_terminal_covers_the_whole_run(self):
+        if windows():
+            self.skipTest("the window is checked by the screenshot")
+        package = make_zip({"f%03d.txt" % i: b"x" * i for i in range(100)})
+        folder = self.installation(package=package)
+        master, slave = pty.openpty()
+        try:
+            process = subprocess.Popen([os.path.join(folder.path, folder.exe), TOKEN],
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=slave)
+            os.close(slave)
+            slave = None
+            output = b""
+            while True:
+                try:
+                    chunk = os.read(master, 65536)
+                except OSError:  # the terminal's last writer has gone
+                    break
+                if not chunk:
+                    break
+                output += chunk
+            self.assertEqual(process.wait(timeout=120), 0)
+        finally:
+            os.close(master)
+            if slave is not None:
+                os.close(slave)
+        self.assertTrue(folder.started(True))
+        # Each drawing of the window holds one bar: its green cells, then the rest.
+        frames = [(len(green), len(green) + len(rest), (green + rest).strip().decode())
+                  for green, rest in re.findall(rb"\x1b\[30;42m(.*?)\x1b\[30;47m(.*?)\x1b\[0m",
+                                                output)]
+        self.assertTrue(frames, output)
+        cells = frames[0][1]
+        filled = [frame[0] for frame in frames]
+        self.assertEqual(filled, sorted(filled), frames)  # never backwards
+        self.assertEqual(filled[-1], cells, frames)  # full at the end
+        # The captions are those of the checked entries, the last one staying while the
+        # commit moves the bar on; checking and staging fill only the first part.
+        captions = [frame[2] for frame in frames if frame[2]]
+        self.assertEqual(sorted(set(captions)), ["0/100  (0%)", "32/100  (32%)",
+                                                 "64/100  (64%)", "96/100  (96%)"])
+        staging = [frame[0] for frame in frames if frame[2] != "96/100  (96%)"]
+        self.assertLess(max(staging), cells * 0.6)
+        committing = {frame[0] for frame in frames if frame[2] == "96/100  (96%)"}
+        self.assertGreaterEqual(len(committing), 4, frames)
+
     # Staged updates: a package is applied as a whole or not at all.
 
     def user_installation(self, package):
@@ -567,6 +615,8 @@ class UpdaterRuns(unittest.TestCase):
         command = ARGS.emulator.split() + [os.path.join(folder.path, folder.exe), TOKEN]
         process = subprocess.Popen(command, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Checking and staging the package fill the first 60 % of the bar, the commit the rest.
+        staging_end = pixels(120 + 6975 * 0.6) - 8
         caught = None
         try:
             deadline = time.time() + 180
@@ -575,9 +625,9 @@ class UpdaterRuns(unittest.TestCase):
                 box = shot.content_box() if shot else None
                 if box:
                     width = shot.green_run(box[0] + 8, box[1] + 65)
-                    if 0 < width < 465:
+                    if 0 < width < staging_end:
                         caught = (shot, box, width)
-                        if width >= 180:  # well into the extraction: a telling picture
+                        if width >= 120:  # well into the extraction: a telling picture
                             break
                 time.sleep(0.1)
             process.wait(timeout=180)
@@ -591,8 +641,9 @@ class UpdaterRuns(unittest.TestCase):
         # The client area is 7200 x 1470 twips: 480 x 98 pixels at 96 DPI.
         self.assertEqual((right - left, bottom - top), (480, 98))
         # The green bar: 25 rows from (8, 64), as wide as the last update said, which is
-        # 6975 * FileIdx / count twips for an index that is a multiple of 32.
-        allowed = {pixels(120 + f32(6975.0 * k / count)) - 8 for k in range(0, count, 32)}
+        # 6975 * 60 % * FileIdx / count twips for an index that is a multiple of 32.
+        allowed = {pixels(120 + f32(6975.0 * (0.0 + 0.6 * k / count))) - 8
+                   for k in range(0, count, 32)}
         self.assertIn(width, allowed)
         column = left + 8
         self.assertEqual([shot.pixel(column, top + y) == GREEN for y in range(62, 91)],

@@ -1,6 +1,8 @@
 // An application folder in memory for the update run's tests, with Windows-style paths.
 // Every step of the run is logged so that tests can check their order; the file operations
-// of the commit can be made to fail, or the run to stop as if killed, at the k-th one.
+// of the commit can be made to fail, or the run to stop as if killed, at the k-th one. The
+// window's model follows the run as the real window does (extraction raises one Progress
+// event per entry), and every change of its bar is recorded.
 #pragma once
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "app/update_run.h"
+#include "app/updater_view.h"
 
 namespace lum::app {
 
@@ -44,6 +47,21 @@ class FakeEffects : public UpdateEffects {
   int operations = 0;
   int failAt = 0;
   int killAt = 0;
+  int failAlsoAt = 0;  // a second operation that fails once
+  // A file the system stops letting go of (a failing sector, a scanner that keeps it open,
+  // rights taken away): once operation number breaksAfter has happened, every counted
+  // operation on brokenPath fails.
+  std::string brokenPath;
+  int breaksAfter = 0;
+  bool journalUnreadable = false;  // the journal is there but cannot be read
+  // The window's model and what its bar showed: one record per update, in order.
+  struct BarState {
+    float width;
+    std::string caption;
+  };
+  UpdaterView view;
+  std::vector<BarState> bar;
+  float barAtStart = -1;  // the bar's width when the application was started
 
   std::string CommandLineText() override { return commandLine; }
   std::string ApplicationFolder() override { return kFolder; }
@@ -89,6 +107,7 @@ class FakeEffects : public UpdateEffects {
     if (!opened || !folders.count(targetFolder)) return false;
     int index = 0;
     for (const auto& [name, content] : packageEntries) {
+      if (view.ZIP_Progress(index, static_cast<std::int32_t>(packageEntries.size()))) RecordBar();
       ++index;
       const std::string path = targetFolder + "\\" + name;
       for (std::string folder = Parent(path); folder.size() > targetFolder.size();
@@ -114,7 +133,14 @@ class FakeEffects : public UpdateEffects {
   std::string ExtractError() override { return extractError; }
   std::string ArchiveError() override { return opened ? "" : "Invalid archive"; }
   void Log(const std::string& line) override { logLines.push_back(line); }
-  void StartApplication(const std::string& file) override { log.push_back("start " + file); }
+  void ShowProgress(UpdateStage stage, std::size_t done, std::size_t total) override {
+    if (view.ShowProgress(stage, done, total)) RecordBar();
+  }
+  void RecordBar() { bar.push_back({view.LabelGreen().width, view.labelBG().caption}); }
+  void StartApplication(const std::string& file) override {
+    log.push_back("start " + file);
+    barAtStart = view.LabelGreen().width;
+  }
   void ShowError(const std::string& text) override {
     log.push_back("message");
     messages.push_back(text);
@@ -139,21 +165,23 @@ class FakeEffects : public UpdateEffects {
   }
   bool IsFolder(const std::string& path) override { return folders.count(path) != 0; }
   bool MakeFolder(const std::string& path) override {
-    if (!Count() || PathExists(path) || !folders.count(Parent(path))) return false;
+    if (!Count(path) || PathExists(path) || !folders.count(Parent(path))) return false;
     folders.insert(path);
     return true;
   }
   bool RemoveFolder(const std::string& path) override {
-    if (!Count() || !folders.count(path)) return false;
+    if (!Count(path) || !folders.count(path)) return false;
     std::vector<TreeEntry> inside;
     ListTree(path, inside);
     if (!inside.empty()) return false;
     folders.erase(path);
     return true;
   }
-  bool RemoveFile(const std::string& path) override { return Count() && files.erase(path) != 0; }
+  bool RemoveFile(const std::string& path) override {
+    return Count(path) && files.erase(path) != 0;
+  }
   bool MoveReplace(const std::string& source, const std::string& target) override {
-    if (!Count() || !files.count(source) || folders.count(target)) return false;
+    if (!Count(source, target) || !files.count(source) || folders.count(target)) return false;
     if (!folders.count(Parent(target))) return false;
     files[target] = files[source];
     files.erase(source);
@@ -171,7 +199,7 @@ class FakeEffects : public UpdateEffects {
     return true;
   }
   bool ReadJournal(const std::string& path, std::string& text) override {
-    if (!files.count(path)) return false;
+    if (journalUnreadable || !files.count(path)) return false;
     text = files[path];
     return true;
   }
@@ -234,10 +262,14 @@ class FakeEffects : public UpdateEffects {
 
  private:
   static std::string Parent(const std::string& path) { return path.substr(0, path.rfind('\\')); }
-  bool Count() {
+  bool Count(const std::string& path = {}, const std::string& other = {}) {
     ++operations;
     if (operations == killAt) throw Killed{};
-    return operations != failAt;
+    if (!brokenPath.empty() && operations > breaksAfter &&
+        (path == brokenPath || other == brokenPath)) {
+      return false;
+    }
+    return operations != failAt && operations != failAlsoAt;
   }
 
   bool opened = false;
