@@ -11,9 +11,11 @@
 // then puts back the signal's earlier action and raises it again, so that the process ends
 // killed by that signal. Windows cannot delete a file that its writer holds open without
 // sharing delete access: the control handler asks the program to stop (InterruptRequested
-// turns true) and gives it up to 10 seconds (3 when the console is closed, at logoff or
-// shutdown, which Windows cuts short) to close the file and call EndInterrupted; after that
-// it deletes what it can and lets Windows end the program.
+// turns true), cancels the blocking reads and writes of the thread that started the watch
+// (so that one waiting on a pipe gets back to its checks, with a failed read), and gives it
+// up to 10 seconds (3 when the console is closed, at logoff or shutdown, which Windows cuts
+// short) to close the file and call EndInterrupted; after that it deletes what it can and
+// lets Windows end the program.
 #pragma once
 
 #include <string>

@@ -208,6 +208,11 @@ class CreateProgress : public ProgressDisplay {
   }
   void Error(std::int32_t FileIdx, std::string& Source, std::string& Description,
              bool& Cancel) override {
+    // A read or write that the Windows control handler cancelled: stop, without a message.
+    if (platform::InterruptRequested()) {
+      Cancel = true;
+      return;
+    }
     // The archive is written under a temporary name; messages name the archive.
     std::string shown = Description;
     if (!m_temporary.empty()) {
