@@ -338,7 +338,9 @@ Outcome WriteToFile(zip::cZipEngine& engine, const CreateOptions& o, CreateProgr
   // Ctrl+C (or SIGTERM, SIGHUP) while the archive is written leaves no temporary file.
   const platform::RemoveOnInterrupt removeOnInterrupt(temporary);
   display.ShowAs(temporary, archive);
-  if (!Compress(engine, o, zip::Variant(temporary), display)) {
+  // On Windows an interrupt cancels the reads it finds waiting, and a source may then end
+  // early without an error: a run that was interrupted never replaces the archive.
+  if (!Compress(engine, o, zip::Variant(temporary), display) || platform::InterruptRequested()) {
     platform::RemoveFile(temporary);
     return Outcome::kFailed;
   }
