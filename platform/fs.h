@@ -87,6 +87,11 @@ struct PathStatus {
 // socket or device. A path that cannot be examined reads as kMissing.
 PathStatus QueryPath(const std::string& path, bool followLink);
 
+// The identity of the open file `file`, as QueryPath gives it for a path naming that file
+// (fstat; GetFileInformationByHandle): how a standard handle redirected to a file is told
+// apart. Nothing when it cannot be read.
+std::optional<FileId> IdentityOf(const FileHandle& file);
+
 // `path` with every link resolved and no "." or ".." left (realpath;
 // GetFinalPathNameByHandleW). Empty, with the last-error code set, when it does not exist.
 std::string ResolvedPath(const std::string& path);
@@ -110,6 +115,15 @@ bool SetLastWriteTimeOf(const FileHandle& file, const FileTime& utc);
 // Sets the permission bits of an open file (fchmod), never set-uid, set-gid or sticky.
 // Windows: nothing to do, true.
 bool SetUnixModeOf(const FileHandle& file, std::uint32_t mode);
+
+// Gives the file `replacement`, written to be moved over `existing`, the access `existing`
+// has: its permission bits (never set-uid, set-gid or sticky) and, as far as the process
+// may, its owner and group (POSIX fchown, then fchmod; a link at `existing` is followed, a
+// link at `replacement` is refused with 5). When `existing` is not a file, `replacement`
+// keeps the mode it was created with. Windows: nothing to do (a replacement takes the
+// folder's inherited security), true. False, with the last-error code set, when the
+// permission bits could not be set.
+bool KeepAccessOf(const std::string& existing, const std::string& replacement);
 
 // The permission bits a file created by CreateFileHandle (or CreateFileBeside) gets: 0666
 // less the process's umask, read once (POSIX); 0666 on Windows. Callers skip SetUnixModeOf

@@ -54,6 +54,21 @@ TEST(FsPathsTest, QueryPathTellsKindsAndIdentity) {
   EXPECT_EQ(ResolvedPath(Join(dir.Str(), "missing")), "");
 }
 
+TEST(FsPathsTest, IdentityOfAnOpenFileIsThatOfItsPath) {
+  ScratchDir dir;
+  const std::string file = Join(dir.Str(), "f.txt");
+  const std::string other = Join(dir.Str(), "g.txt");
+  ASSERT_TRUE(Touch(file));
+  ASSERT_TRUE(Touch(other));
+  const FileHandle open = CreateFileHandle(file, kGenericRead, kFileShareRead, kOpenExisting, 0);
+  ASSERT_TRUE(open.IsValid());
+  const auto id = IdentityOf(open);
+  ASSERT_TRUE(id.has_value());
+  EXPECT_EQ(id, QueryPath(file, true).identity);
+  EXPECT_NE(id, QueryPath(other, true).identity);
+  EXPECT_FALSE(IdentityOf(FileHandle()).has_value());
+}
+
 TEST(FsPathsTest, CreateFileBesideMakesDistinctNewFilesInTheTargetFolder) {
   ScratchDir dir;
   const std::string target = Join(dir.Str(), "target.bin");

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -275,6 +276,77 @@ TEST_F(CreatePosix, TheOutputUnderAnotherNameIsNeverRead) {
   const auto old = ReadZipLayout(ReadWholeFile(m_dir / "tree/hard.zip").value());
   ASSERT_TRUE(old);
   EXPECT_EQ(old->entries.size(), 1u);
+}
+
+TEST_F(CreatePosix, StandardOutputRedirectedIntoTheTreeIsNeverRead) {
+  const CliResult r =
+      RunProgramIn(m_dir.Str(), m_program, "create - -r tree", "timeout 30 ", "> tree/out.zip");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("tree/out.zip: not added, it is the archive being written"),
+            std::string::npos)
+      << r.err;
+  const auto layout = ReadZipLayout(ReadWholeFile(m_dir / "tree/out.zip").value());
+  ASSERT_TRUE(layout);
+  EXPECT_EQ(layout->entries.size(), 11u);  // the stored items of the tree, nothing else
+  for (const auto& e : layout->entries) EXPECT_NE(ToString(e.central.name), "tree/out.zip");
+  // Appended to a file of the tree that is not empty: the same.
+  ASSERT_TRUE(WriteWholeFile(m_dir / "tree/log.bin", ToBytes("before ")));
+  const CliResult again =
+      RunProgramIn(m_dir.Str(), m_program, "create - -r tree", "timeout 30 ", ">> tree/log.bin");
+  EXPECT_NE(again.err.find("tree/log.bin: not added"), std::string::npos) << again.err;
+}
+
+TEST_F(CreatePosix, AReplacedArchiveKeepsItsPermissionsAndANewOneTakesTheUmask) {
+  auto modeOf = [&](const std::string& name) {
+    struct stat st {};
+    ::stat((m_dir / name).c_str(), &st);
+    return st.st_mode & 07777;
+  };
+  ASSERT_EQ(Zipengine("create -q old.zip tree/plain.txt").status, 0);
+  ASSERT_EQ(::chmod((m_dir / "old.zip").c_str(), 0604), 0);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown((m_dir / "old.zip").c_str(), 4321, 8765), 0);
+  }
+  const std::string umask = "umask 077 && timeout 30 ";
+  CliResult r = RunProgramIn(m_dir.Str(), m_program, "create -q old.zip -r tree", umask);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(modeOf("old.zip"), 0604u);
+  struct stat st {};
+  ASSERT_EQ(::stat((m_dir / "old.zip").c_str(), &st), 0);
+  EXPECT_EQ(ReadZipLayout(ReadWholeFile(m_dir / "old.zip").value())->entries.size(), 11u);
+  if (root) {
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 8765u);
+  }
+  // A read-only archive is replaced the same way and stays read-only.
+  ASSERT_EQ(::chmod((m_dir / "old.zip").c_str(), 0444), 0);
+  r = RunProgramIn(m_dir.Str(), m_program, "create -q old.zip tree/plain.txt", umask);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(modeOf("old.zip"), 0444u);
+  EXPECT_EQ(ReadZipLayout(ReadWholeFile(m_dir / "old.zip").value())->entries.size(), 1u);
+  // A new archive: 0666 less the umask, as before.
+  r = RunProgramIn(m_dir.Str(), m_program, "create -q new.zip tree/plain.txt", umask);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(modeOf("new.zip"), 0600u);
+}
+
+TEST_F(CreatePosix, AFolderWithABackslashInItsNameKeepsItUnderR) {
+  fs::create_directories(m_dir.Path() / "a\\b/sub\\dir");
+  fs::create_directories(m_dir.Path() / "a\\b/empty");
+  ASSERT_TRUE(WriteWholeFile(m_dir / "a\\b/f", ToBytes("x\n")));
+  ASSERT_TRUE(WriteWholeFile(m_dir / "a\\b/sub\\dir/g", ToBytes("g")));
+  const CliResult r = Zipengine("create -q o.zip -r -e 'a\\b'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto layout = ReadZipLayout(ReadWholeFile(m_dir / "o.zip").value());
+  ASSERT_TRUE(layout);
+  std::vector<std::string> names;
+  for (const auto& e : layout->entries) names.push_back(ToString(e.central.name));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a\\b/empty/", "a\\b/f", "a\\b/sub\\dir/g"}));
+  if (HaveTool("bsdtar")) {
+    EXPECT_EQ(BsdtarNames(m_dir / "o.zip"), names);
+  }
 }
 
 TEST_F(CreatePosix, LeadingSlashAndDotDotAreRemovedWithOneWarning) {

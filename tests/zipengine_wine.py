@@ -2,14 +2,18 @@
 """The Windows zipengine program run under wine (the emulator command given): it creates
 archives of a tree at three levels, which Python's zipfile must read back exactly, and its
 own list, test and extract agree with them; a damaged entry is reported by test and
-extract, with status 2 and the entry's name."""
+extract, with status 2 and the entry's name; Ctrl+C during create leaves the archive it was
+replacing and no temporary file."""
 import argparse
+import glob
 import os
 import random
+import signal
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zipfile
 
@@ -121,6 +125,42 @@ class ZipengineUnderWine(unittest.TestCase):
         for name, data in self.files.items():
             if not name.endswith("text.txt"):
                 self.assertEqual(found.get(name), data, name)
+
+    def test_interrupt_leaves_the_old_archive_and_no_temporary_file(self):
+        # SIGINT, which wine turns into Ctrl+C for the program, while it compresses a large
+        # file. (Not a source that blocks: wine ends a pipe read that SIGINT interrupts as
+        # the end of the data, before the program learns of the Ctrl+C.)
+        archive = os.path.join(self.root, "out.zip")
+        with open(archive, "wb") as f:
+            f.write(b"the archive being replaced")
+        with open(os.path.join(self.root, "big.bin"), "wb") as f:
+            f.write(random.Random(3).randbytes(64 << 20))
+
+        def temporaries():
+            return glob.glob(os.path.join(self.root, ".lum*.tmp"))
+
+        proc = subprocess.Popen(
+            ARGS.emulator.split() + [ARGS.program, "create", "-q", "-L", "9", "out.zip",
+                                     "big.bin"],
+            cwd=self.root, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.PIPE)
+        try:
+            deadline = time.time() + 300
+            while not temporaries() and proc.poll() is None and time.time() < deadline:
+                time.sleep(0.02)
+            self.assertTrue(temporaries(), "the temporary file never appeared")
+            time.sleep(0.3)
+            proc.send_signal(signal.SIGINT)
+            err = proc.communicate(timeout=120)[1].decode(errors="replace")
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        self.assertEqual(proc.returncode & 0xFF, 0x3A, err)  # STATUS_CONTROL_C_EXIT
+        self.assertEqual(temporaries(), [])
+        with open(archive, "rb") as f:
+            self.assertEqual(f.read(), b"the archive being replaced")
+
 
 def main():
     global ARGS

@@ -9,12 +9,16 @@
 //
 // The archive is written to a temporary file beside it and moved over the old one only when
 // it is complete, so a failed, refused or interrupted create leaves an existing file as it
-// was. The archive itself is never added (it may lie inside a folder being added, or be
-// reachable there under another name): a source with the same file identity is left out.
+// was; an interrupt (Ctrl+C, SIGTERM, SIGHUP) removes the temporary file, and a replaced
+// archive keeps the old file's permissions (and owner and group, where the process may), as
+// editors and zip do. The archive itself is never added (it may lie inside a folder being
+// added, or be reachable there under another name, or be the file standard output was
+// redirected to): a source with the same file identity is left out.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +26,7 @@
 #include "platform/file.h"
 #include "platform/find.h"
 #include "platform/fs.h"
+#include "platform/interrupt.h"
 #include "tools/zipengine.h"
 #include "tools/zipengine_progress.h"
 #include "zip/engine_io.h"
@@ -60,16 +65,6 @@ std::string StoredNameOf(const std::string& path, bool& unsafe) {
     }
   }
   take();
-  return name;
-}
-
-// The "\"-separated entry name of a stored name (the form AddFromFolder's TargetFolder
-// takes).
-std::string EntryNameOf(const std::string& stored) {
-  std::string name = stored;
-  for (char& c : name) {
-    if (c == '/') c = '\\';
-  }
   return name;
 }
 
@@ -157,9 +152,7 @@ void QueueSources(zip::cZipEngine& engine, const CreateOptions& o, QueuePrinter&
                         (attributes & platform::kAttributeDirectory) &&
                         !(attributes & platform::kAttributeReparsePoint);
     if (folder && o.recursive) {
-      std::string pattern = source;
-      if (!platform::IsPathSeparator(pattern.back())) pattern.push_back(platform::kPathSeparator);
-      engine.AddFromFolder(pattern + "*.*", true, EntryNameOf(name), o.emptyFolders, {}, 0, -1);
+      engine.AddFolderAs(source, name, true, o.emptyFolders);
     } else if (folder) {
       // Without -r a folder stands for itself: one folder entry, as zip does.
       if (!name.empty()) engine.AddFileAs(source, name + "/");
@@ -190,8 +183,12 @@ class CreateProgress : public ProgressDisplay {
                         lines),
         m_skip(skip) {}
 
-  void BeforeCompress(std::int32_t FileIdx, std::int32_t&, bool& SkipFile, bool&) override {
+  void BeforeCompress(std::int32_t FileIdx, std::int32_t&, bool& SkipFile, bool& Cancel) override {
     EntryDone();
+    if (platform::InterruptRequested()) {
+      Cancel = true;
+      return;
+    }
     if (FileIdx >= 0 && static_cast<std::size_t>(FileIdx) < m_skip.size() && m_skip[FileIdx]) {
       SkipFile = true;
       Clear();
@@ -204,11 +201,18 @@ class CreateProgress : public ProgressDisplay {
     m_current = FileIdx;
     m_entrySize = std::max<std::int64_t>(ViewEntry(m_engine, FileIdx).size, 0);
   }
-  void Progress(std::int32_t, std::int32_t Current, std::int32_t, bool&) override {
+  void Progress(std::int32_t, std::int32_t Current, std::int32_t, bool& Cancel) override {
+    // Windows asks the program to stop on Ctrl+C while the temporary file is watched.
+    if (platform::InterruptRequested()) Cancel = true;
     ShowEntryBytes(std::min<std::int64_t>(Current, m_entrySize));
   }
   void Error(std::int32_t FileIdx, std::string& Source, std::string& Description,
              bool& Cancel) override {
+    // A read or write that the Windows control handler cancelled: stop, without a message.
+    if (platform::InterruptRequested()) {
+      Cancel = true;
+      return;
+    }
     // The archive is written under a temporary name; messages name the archive.
     std::string shown = Description;
     if (!m_temporary.empty()) {
@@ -254,17 +258,28 @@ class CreateProgress : public ProgressDisplay {
 };
 
 // Entries whose source is the archive file itself, under whatever name (a hard or symbolic
-// link included): the same file identity. Only sources of the archive's size can be it.
+// link included): the same file identity. For a named archive only sources of its size can
+// be it (a size of 2 GiB or more shows saturated); standard output redirected to a file
+// ("-" > tree/out.zip) grows while it is written, so every source is checked then.
 std::vector<bool> FindArchiveItself(const zip::cZipEngine& engine, const std::string& archive) {
   std::vector<bool> skip(static_cast<std::size_t>(engine.FileCount()), false);
-  const auto archiveId =
-      archive == "-" ? std::nullopt : platform::QueryPath(archive, true).identity;
-  std::error_code ec;
+  std::optional<platform::FileId> archiveId;
+  std::optional<std::int64_t> archiveSize;
+  if (archive != "-") {
+    archiveId = platform::QueryPath(archive, true).identity;
+    std::error_code ec;
+    const auto size = fs::file_size(ToPath(archive), ec);
+    if (ec) return skip;
+    archiveSize = static_cast<std::int64_t>(std::min<std::uintmax_t>(size, 0x7FFFFFFF));
+  } else if (platform::IsSeekable(platform::kStdOutputHandle)) {
+    archiveId = platform::IdentityOf(platform::OpenStdHandle(platform::kStdOutputHandle));
+  }
   if (!archiveId) return skip;
-  const auto archiveSize = fs::file_size(ToPath(archive), ec);
-  if (ec) return skip;
   for (std::int32_t i = 0; i < engine.FileCount(); ++i) {
-    if (ViewEntry(engine, i).size != static_cast<std::int64_t>(archiveSize)) continue;
+    if (archiveSize &&
+        std::min<std::int64_t>(ViewEntry(engine, i).size, 0x7FFFFFFF) != *archiveSize) {
+      continue;
+    }
     const std::string source = engine.SourcePath(i);
     if (!source.empty() && platform::QueryPath(source, true).identity == archiveId) {
       skip[static_cast<std::size_t>(i)] = true;
@@ -320,12 +335,18 @@ Outcome WriteToFile(zip::cZipEngine& engine, const CreateOptions& o, CreateProgr
     PrintLastError(archive);
     return Outcome::kAbandoned;
   }
+  // Ctrl+C (or SIGTERM, SIGHUP) while the archive is written leaves no temporary file.
+  const platform::RemoveOnInterrupt removeOnInterrupt(temporary);
   display.ShowAs(temporary, archive);
-  if (!Compress(engine, o, zip::Variant(temporary), display)) {
+  // On Windows an interrupt cancels the reads it finds waiting, and a source may then end
+  // early without an error: a run that was interrupted never replaces the archive.
+  if (!Compress(engine, o, zip::Variant(temporary), display) || platform::InterruptRequested()) {
     platform::RemoveFile(temporary);
     return Outcome::kFailed;
   }
-  if (!platform::MoveFileReplace(temporary, archive, false)) {
+  // A replaced archive keeps its permissions (and owner and group, where the process may).
+  if (!platform::KeepAccessOf(archive, temporary) ||
+      !platform::MoveFileReplace(temporary, archive, false)) {
     PrintLastError(archive);
     display.Finish();
     platform::RemoveFile(temporary);
@@ -385,6 +406,8 @@ int RunCreate(const Args& args) {
                          toStdout ? stderr : stdout);
   const Outcome outcome =
       toStdout ? WriteToStandardOutput(engine, o, display) : WriteToFile(engine, o, display);
+  // Windows: stopped on Ctrl+C, with the temporary file removed; end as Ctrl+C ends a program.
+  if (platform::InterruptRequested()) platform::EndInterrupted();
   if (outcome == Outcome::kAbandoned) return kExitEngineError;
   const bool written = outcome == Outcome::kWritten;
   if (!written && display.Count() == 0) {

@@ -8,8 +8,10 @@
 // its own and the walk goes on; only a folder that cannot be searched ends the walk.
 #include "zip/add_entries.h"
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -245,6 +247,34 @@ bool cZipEngine::AddFromFolder(const std::string& sFolderAndMask, bool Recursive
                                const std::string& TargetFolder, bool IncludeEmptyFolders,
                                const std::string& Password, std::int32_t EncrStrength,
                                std::int32_t Level) {
+  return WalkFolder(sFolderAndMask, Recursive, TargetFolder, std::nullopt, IncludeEmptyFolders,
+                    Password, EncrStrength, Level);
+}
+
+bool cZipEngine::AddFolderAs(const std::string& Folder, const std::string& ArchiveFolder,
+                             bool Recursive, bool IncludeEmptyFolders, std::int32_t Level) {
+  std::string pattern = Folder;
+  if (!pattern.empty() && !platform::IsPathSeparator(pattern.back())) {
+    pattern.push_back(platform::kPathSeparator);
+  }
+  pattern += "*.*";
+  std::string stored = ArchiveFolder;
+  while (!stored.empty() && stored.back() == '/') stored.pop_back();
+  if (platform::kWindowsPaths) std::replace(stored.begin(), stored.end(), '\\', '/');
+  std::string target = stored;
+  std::replace(target.begin(), target.end(), '/', '\\');
+  // A stored folder name holding "\" (a character of a POSIX name) cannot pass through the
+  // "\"-separated TargetFolder: its entries are stored by their own bytes.
+  std::optional<std::string> literal;
+  if (stored.find('\\') != std::string::npos) literal = stored;
+  return WalkFolder(pattern, Recursive, target, literal, IncludeEmptyFolders, {}, 0, Level);
+}
+
+bool cZipEngine::WalkFolder(const std::string& sFolderAndMask, bool Recursive,
+                            const std::string& TargetFolder,
+                            const std::optional<std::string>& StoredFolder,
+                            bool IncludeEmptyFolders, const std::string& Password,
+                            std::int32_t EncrStrength, std::int32_t Level) {
   // The result is kept outside the operation's body: AddFile clears the error state on every
   // call, and an error that ends the walk leaves the result as the walk had set it.
   bool queued = false;
@@ -278,21 +308,25 @@ bool cZipEngine::AddFromFolder(const std::string& sFolderAndMask, bool Recursive
         continue;
       }
       std::int32_t count = 0;
+      // A POSIX name holding "\" cannot pass through the "\"-separated FileName: it goes
+      // into the archive by its own bytes, as the stored folder, "/" and the path below the
+      // root. Empty when FileName expresses the name.
+      auto literalName = [&](const std::string& path) {
+        const std::size_t below = std::min(root.size(), path.size());
+        if (!StoredFolder &&
+            (platform::kWindowsPaths || path.find('\\', below) == std::string::npos)) {
+          return std::string();
+        }
+        std::string archiveName = StoredFolder ? *StoredFolder : pvToNativePath(TargetFolder);
+        if (!archiveName.empty() && archiveName.back() != '/') archiveName.push_back('/');
+        archiveName +=
+            path.substr(below + (below < path.size() && platform::IsPathSeparator(path[below])));
+        return archiveName;
+      };
       auto queue = [&](const FoundPath& f) {
         const std::string relative = RelativeName(f.path, root);
         const std::string name = pvPathJoin(TargetFolder, relative);
-        // A POSIX name holding "\" cannot pass through the "\"-separated FileName: it goes
-        // into the archive by its own bytes.
-        std::string archiveName;
-        if (!platform::kWindowsPaths &&
-            f.path.find('\\', std::min(root.size(), f.path.size())) != std::string::npos) {
-          archiveName = pvToNativePath(TargetFolder);
-          if (!archiveName.empty() && archiveName.back() != '/') archiveName.push_back('/');
-          archiveName +=
-              f.path.substr(root.size() + (root.size() < f.path.size() &&
-                                           platform::IsPathSeparator(f.path[root.size()])));
-        }
-        if (pvQueuePath(f.path, f.record, name, archiveName, {}, Level)) {
+        if (pvQueuePath(f.path, f.record, name, literalName(f.path), {}, Level)) {
           ++count;
           queued = true;
         }
@@ -326,7 +360,10 @@ bool cZipEngine::AddFromFolder(const std::string& sFolderAndMask, bool Recursive
           const std::string path =
               platform::IsPathSeparator(folder.back()) ? folder : folder + platform::kPathSeparator;
           const std::string entry = EndsWithBackslash(name) ? name : name + "\\";
-          if (AddFile(Variant(path), entry, {}, Password, EncrStrength, Level)) {
+          std::string archiveName = literalName(folder);
+          if (!archiveName.empty() && archiveName.back() != '/') archiveName.push_back('/');
+          if (archiveName.empty() ? AddFile(Variant(path), entry, {}, Password, EncrStrength, Level)
+                                  : AddFileAs(path, archiveName, Level)) {
             queued = true;
           }
         }

@@ -216,5 +216,34 @@ TEST_F(PosixTree, AddFileAsStoresTheGivenNameExactly) {
   EXPECT_EQ(events.errors.size(), 1u);
 }
 
+TEST_F(PosixTree, AddFolderAsKeepsABackslashInTheFolderNameAsACharacter) {
+  fs::create_directories(dir.Path() / "a\\b/sub");
+  fs::create_directories(dir.Path() / "a\\b/empty");
+  fs::create_directories(dir.Path() / "a\\b/x\\y");
+  File("a\\b/f.txt", "f");
+  File("a\\b/sub/g.txt", "g");
+  File("a\\b/x\\y/h.txt", "h");
+  ASSERT_TRUE(z.AddFolderAs(dir / "a\\b", "top/a\\b/", true, true));
+  Bytes archive;
+  std::vector<std::string> names;
+  for (const auto& [name, e] : WriteAll(z, archive)) {
+    names.push_back(name);
+    // Every name holds a literal "\": made on Unix, never with the UTF-8 flag.
+    EXPECT_EQ(e.central.versionMadeBy >> 8, 3) << name;
+    EXPECT_EQ(ToString(e.local.name), name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"top/a\\b/empty/", "top/a\\b/f.txt",
+                                             "top/a\\b/sub/g.txt", "top/a\\b/x\\y/h.txt"}));
+  EXPECT_TRUE(events.errors.empty());
+
+  // Without -r only the folder's own files; an empty stored folder puts them at the top.
+  zip::cZipEngine flat;
+  ASSERT_TRUE(flat.AddFolderAs(dir / "a\\b", "", false, false));
+  Bytes second;
+  std::vector<std::string> top;
+  for (const auto& [name, e] : WriteAll(flat, second)) top.push_back(name);
+  EXPECT_EQ(top, std::vector<std::string>{"f.txt"});
+}
+
 }  // namespace
 }  // namespace lum::test

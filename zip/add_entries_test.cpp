@@ -208,6 +208,26 @@ TEST_F(FolderWalk, EmptyFoldersGetEntries) {
   EXPECT_EQ(Names(t), std::vector<std::string>{"pkg\\"});
 }
 
+TEST_F(FolderWalk, AddFolderAsQueuesWhatAddFromFolderQueuesUnderTheSameFolder) {
+  cZipEngine walked, named;
+  EXPECT_TRUE(walked.AddFromFolder(Mask("*.*"), true, "pkg\\top", true));
+  EXPECT_TRUE(named.AddFolderAs(root.Str(), "pkg/top/", true, true));
+  ASSERT_EQ(Names(named), Names(walked));
+  for (std::int32_t i = 0; i < named.FileCount(); ++i) {
+    EXPECT_EQ(P::Entry(named, i).DataSource.Text(), P::Entry(walked, i).DataSource.Text());
+    EXPECT_EQ(P::Entry(named, i).ArchiveName, "");
+  }
+  // Windows: "\" in the stored folder separates, as "/" does.
+  cZipEngine back;
+  EXPECT_TRUE(back.AddFolderAs(root.Str() + platform::kPathSeparator, "pkg\\top", false, false));
+  if (platform::kWindowsPaths) {
+    EXPECT_EQ(Names(back),
+              (std::vector<std::string>{"pkg\\top\\a.txt", "pkg\\top\\b.txt", "pkg\\top\\c.bin"}));
+  } else {
+    EXPECT_EQ(P::Entry(back, 0).ArchiveName, "pkg\\top/a.txt");
+  }
+}
+
 TEST_F(FolderWalk, NothingMatchingIsNoError) {
   cZipEngine z;
   EventRecorder events;

@@ -156,6 +156,14 @@ class cZipEngine {
                      const std::string& TargetFolder = {}, bool IncludeEmptyFolders = false,
                      const std::string& Password = {}, std::int32_t EncrStrength = 0,
                      std::int32_t Level = -1);
+  // Queues the files of the folder `Folder` (every name; with Recursive its subfolders too,
+  // with IncludeEmptyFolders a folder entry for each folder that gives no entry) under
+  // `ArchiveFolder`, the folder's name as it is to be stored: "/" separators, empty for the
+  // top of the archive, and on POSIX every "\" a character of the name. Otherwise as
+  // AddFromFolder with the mask "*.*" and that folder as TargetFolder. True when at least
+  // one entry was queued.
+  bool AddFolderAs(const std::string& Folder, const std::string& ArchiveFolder, bool Recursive,
+                   bool IncludeEmptyFolders, std::int32_t Level = -1);
   // Reads the directory of the archive in `ArchiveFile` (path, byte array or stream) into
   // the entry table. A failed open leaves the table, FileCount and Comment as they were.
   bool OpenArchive(const Variant& ArchiveFile);
@@ -273,6 +281,13 @@ class cZipEngine {
   bool pvQueuePath(const std::string& Path, const platform::FindData& Found,
                    const std::string& Name, const std::string& ArchiveName,
                    const std::string& Comment, std::int32_t Level);
+  // The walk of AddFromFolder and AddFolderAs: `StoredFolder`, when given, is the stored form
+  // of TargetFolder ("/" separators, a "\" in it a character), which every name under it
+  // then keeps byte for byte.
+  bool WalkFolder(const std::string& sFolderAndMask, bool Recursive,
+                  const std::string& TargetFolder, const std::optional<std::string>& StoredFolder,
+                  bool IncludeEmptyFolders, const std::string& Password, std::int32_t EncrStrength,
+                  std::int32_t Level);
   // Raises Warning(Path, Description).
   void pvRaiseWarning(const std::string& Path, const std::string& Description);
 

@@ -12,6 +12,10 @@
 #include "platform/posix/descriptor.h"
 #include "platform/posix/errno_map.h"
 
+// Positions and sizes of files past 2 GiB need a 64-bit off_t; a 32-bit build gets one from
+// _FILE_OFFSET_BITS=64, which the build defines for every POSIX target.
+static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64");
+
 namespace lum::platform {
 namespace {
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include "platform/error_code.h"
@@ -248,6 +249,12 @@ PathStatus QueryPath(const std::string& path, bool followLink) {
   return status;
 }
 
+std::optional<FileId> IdentityOf(const FileHandle& file) {
+  struct stat st;
+  if (!file.IsValid() || ::fstat(posix::Fd(file), &st) != 0) return std::nullopt;
+  return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
 std::string ResolvedPath(const std::string& path) {
   char* resolved = ::realpath(path.c_str(), nullptr);
   if (resolved == nullptr) {
@@ -299,6 +306,38 @@ bool SetLastWriteTimeOf(const FileHandle& file, const FileTime& utc) {
 
 bool SetUnixModeOf(const FileHandle& file, std::uint32_t mode) {
   if (::fchmod(posix::Fd(file), static_cast<mode_t>(mode & 0777)) != 0) {
+    posix::SetErrnoError(errno);
+    return false;
+  }
+  return true;
+}
+
+bool KeepAccessOf(const std::string& existing, const std::string& replacement) {
+  struct stat old;
+  if (::stat(existing.c_str(), &old) != 0 || !S_ISREG(old.st_mode)) return true;
+  // Owner and mode are changed through a descriptor, so they reach the file that was
+  // checked; reading access is enough for that.
+  const FileHandle file =
+      posix::OpenFd(replacement.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (!file) {
+    posix::SetPathError(errno == ELOOP ? EACCES : errno, replacement);
+    return false;
+  }
+  const int fd = posix::Fd(file);
+  struct stat now;
+  if (::fstat(fd, &now) != 0 || !S_ISREG(now.st_mode)) {
+    SetLastErrorCode(kErrorAccessDenied);
+    return false;
+  }
+  // Owner and group first (a change of owner clears set-id bits, and the mode comes after).
+  // Only a privileged process may give the file away; any other may still keep the group
+  // when it belongs to it, and otherwise the file stays the process's own.
+  if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+      ::fchown(fd, old.st_uid, old.st_gid) != 0 && now.st_gid != old.st_gid) {
+    (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+  }
+  if ((now.st_mode & 07777) != (old.st_mode & 0777) &&
+      ::fchmod(fd, static_cast<mode_t>(old.st_mode & 0777)) != 0) {
     posix::SetErrnoError(errno);
     return false;
   }

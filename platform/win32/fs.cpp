@@ -80,6 +80,13 @@ PathStatus QueryPath(const std::string& path, bool followLink) {
   return status;
 }
 
+std::optional<FileId> IdentityOf(const FileHandle& file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file || !::GetFileInformationByHandle(win32::Raw(file), &info)) return std::nullopt;
+  return FileId{info.dwVolumeSerialNumber,
+                (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
 std::string ResolvedPath(const std::string& path) {
   FileHandle file = win32::OpenForQuery(win32::Widen(path), true);
   if (!file) return {};
@@ -140,6 +147,10 @@ bool SetLastWriteTimeOf(const FileHandle& file, const FileTime& utc) {
 }
 
 bool SetUnixModeOf(const FileHandle&, std::uint32_t) {
+  return true;
+}
+
+bool KeepAccessOf(const std::string&, const std::string&) {
   return true;
 }
 
