@@ -91,14 +91,14 @@ struct Cursor {
   std::int32_t* head3;
   std::int32_t* prev;
   std::uint32_t* tokens;
-  std::uint32_t* newObs;
+  DynCounts* counts;
   std::int32_t base;
   std::int32_t avail;
   std::int32_t pos;
   std::int32_t nextInsert;
   std::int32_t blockStart;
   std::int32_t tokenCount;
-  std::uint32_t newObsCount;
+  std::uint32_t stretchTokens;
 
   explicit Cursor(DynDeflateState& s)
       : buffer(s.buffer),
@@ -106,7 +106,7 @@ struct Cursor {
         head3(s.head3),
         prev(s.prev),
         tokens(s.tokens),
-        newObs(s.newObs),
+        counts(&s.newCounts),
         base(s.base),
         avail(s.avail),
         pos(s.pos),
@@ -117,12 +117,12 @@ struct Cursor {
     s.pos = pos;
     s.nextInsert = nextInsert;
     s.tokenCount = tokenCount;
-    s.newObsCount = newObsCount;
+    s.newCounts.tokens = stretchTokens;
   }
   void Load(const DynDeflateState& s) {
     blockStart = s.blockStart;
     tokenCount = s.tokenCount;
-    newObsCount = s.newObsCount;
+    stretchTokens = s.newCounts.tokens;
   }
 };
 
@@ -209,23 +209,27 @@ template <bool kLazy>
   return m;
 }
 
-int ObservationKind(std::uint32_t token) {
-  if (token < 0x10000) return static_cast<int>(token >> 4);
-  const std::uint32_t length = token >> 16;
-  const std::uint32_t distance = token & 0xFFFF;
-  return 16 + (length >= 9 ? 2 : 0) + (distance >= 512 ? 1 : 0);
+// The observations of a run of tokens: 16 classes of literals (by their high 4 bits) and 4 of
+// matches (short or long, near or far).
+void Observe(const DynCounts& c, std::uint32_t* obs) {
+  for (int k = 0; k < 16; ++k) {
+    std::uint32_t sum = 0;
+    for (int b = 0; b < 16; ++b) sum += c.lit[k * 16 + b];
+    obs[k] = sum;
+  }
+  for (int k = 0; k < 4; ++k) obs[16 + k] = c.matchKind[k];
 }
 
 // Whether the newest stretch of observations differs enough from the block's to start a new
 // block before it: the L1 distance of the two distributions (0 to 2) against a fixed threshold
 // of about 0.39. A stretch of 512 tokens drawn from the block's own distribution stays well
 // below it; text turning into binary data or into long repeats goes well above.
-bool StretchDiffers(const DynDeflateState& s) {
+bool StretchDiffers(const DynDeflateState& s, const std::uint32_t* newObs) {
   std::uint64_t delta = 0;
-  const std::uint64_t nb = s.blockObsCount;
-  const std::uint64_t nn = s.newObsCount;
+  const std::uint64_t nb = s.blockCounts.tokens;
+  const std::uint64_t nn = s.newCounts.tokens;
   for (int i = 0; i < kDynObservationKinds; ++i) {
-    const std::uint64_t a = s.newObs[i] * nb;
+    const std::uint64_t a = newObs[i] * nb;
     const std::uint64_t b = s.blockObs[i] * nn;
     delta += a > b ? a - b : b - a;
   }
@@ -234,10 +238,9 @@ bool StretchDiffers(const DynDeflateState& s) {
 }
 
 void ResetObservations(DynDeflateState& s) {
+  std::memset(&s.blockCounts, 0, sizeof s.blockCounts);
+  std::memset(&s.newCounts, 0, sizeof s.newCounts);
   std::memset(s.blockObs, 0, sizeof s.blockObs);
-  std::memset(s.newObs, 0, sizeof s.newObs);
-  s.blockObsCount = 0;
-  s.newObsCount = 0;
   s.newStartToken = s.tokenCount;
   s.newStartByte = s.pos;
 }
@@ -245,18 +248,27 @@ void ResetObservations(DynDeflateState& s) {
 // At the end of a stretch of observations: ends the block before the stretch when its
 // statistics differ from the block's, otherwise adds the stretch to the block's.
 [[gnu::noinline]] void EndStretch(DynDeflateState& s, DynBitOut& out) {
-  if (s.blockObsCount >= kMinBlockObservations && StretchDiffers(s)) {
-    DynWriteBlock(s, out, s.newStartToken, s.newStartByte, false);
-    std::memcpy(s.blockObs, s.newObs, sizeof s.blockObs);
-    s.blockObsCount = s.newObsCount;
+  std::uint32_t newObs[kDynObservationKinds];
+  Observe(s.newCounts, newObs);
+  if (s.blockCounts.tokens >= kMinBlockObservations && StretchDiffers(s, newObs)) {
+    DynWriteBlock(s, out, s.newStartToken, s.newStartByte, s.blockCounts, false);
+    s.blockCounts = s.newCounts;
+    std::memcpy(s.blockObs, newObs, sizeof s.blockObs);
   } else {
-    for (int i = 0; i < kDynObservationKinds; ++i) s.blockObs[i] += s.newObs[i];
-    s.blockObsCount += s.newObsCount;
+    s.blockCounts.Add(s.newCounts);
+    for (int i = 0; i < kDynObservationKinds; ++i) s.blockObs[i] += newObs[i];
   }
-  std::memset(s.newObs, 0, sizeof s.newObs);
-  s.newObsCount = 0;
+  std::memset(&s.newCounts, 0, sizeof s.newCounts);
   s.newStartToken = s.tokenCount;
   s.newStartByte = s.pos;
+}
+
+// Writes every token gathered as one block ending at s.pos (the last one when `final`), and
+// starts the next block's observations.
+void EndBlock(DynDeflateState& s, DynBitOut& out, bool final) {
+  s.blockCounts.Add(s.newCounts);
+  DynWriteBlock(s, out, s.tokenCount, s.pos, s.blockCounts, final);
+  ResetObservations(s);
 }
 
 // Records one token covering the bytes up to `next`.
@@ -264,8 +276,7 @@ void ResetObservations(DynDeflateState& s) {
                                             std::uint32_t token, std::int32_t next) {
   c.pos = next;
   c.tokens[c.tokenCount++] = token;
-  ++c.newObs[ObservationKind(token)];
-  if (++c.newObsCount == kObservationStretch) {
+  if (++c.stretchTokens == kObservationStretch) {
     c.Save(s);
     EndStretch(s, out);
     c.Load(s);
@@ -274,12 +285,26 @@ void ResetObservations(DynDeflateState& s) {
 
 [[gnu::always_inline]] inline void AddLiteral(Cursor& c, DynDeflateState& s, DynBitOut& out,
                                               std::int32_t at) {
-  AddToken(c, s, out, DynLiteral(c.buffer[at]), at + 1);
+  const std::uint8_t b = c.buffer[at];
+  ++c.counts->lit[b];
+  AddToken(c, s, out, b, at + 1);
 }
 
 [[gnu::always_inline]] inline void AddMatch(Cursor& c, DynDeflateState& s, DynBitOut& out,
                                             std::int32_t at, const Match& m) {
-  AddToken(c, s, out, DynMatch(m.length, m.distance), at + m.length);
+  const DynSymbols& sym = s.symbols;
+  const int ls = sym.lengthSlot[m.length];
+  const int ds = sym.Distance(m.distance);
+  const std::uint32_t token = static_cast<std::uint32_t>(257 + ls) |
+                              static_cast<std::uint32_t>(m.length - sym.lengthLowest[ls]) << 9 |
+                              static_cast<std::uint32_t>(ds) << 14 |
+                              static_cast<std::uint32_t>(m.distance - sym.distanceLowest[ds]) << 19;
+  DynCounts& n = *c.counts;
+  ++n.lit[257 + ls];
+  ++n.dist[ds];
+  n.extraBits += sym.lengthExtra[ls] + sym.distanceExtra[ds];
+  ++n.matchKind[(m.length >= 9 ? 2 : 0) + (m.distance >= 512 ? 1 : 0)];
+  AddToken(c, s, out, token, at + m.length);
 }
 
 // Parses from s.pos up to `end` (a match may run past it, up to s.avail).
@@ -289,8 +314,7 @@ void ParseWith(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLe
   while (c.pos < end) {
     if (c.pos - c.blockStart >= kDynMaxBlockBytes) {
       c.Save(s);
-      DynWriteBlock(s, out, s.tokenCount, s.pos, false);
-      ResetObservations(s);
+      EndBlock(s, out, false);
       c.Load(s);
     }
     const std::int32_t at = c.pos;
@@ -498,8 +522,7 @@ CodecWord DynDeflate(CodecWord handle, CodecWord blockWord, CodecWord crcWord, C
     if (remaining == 0) break;
   }
   if (final) {
-    DynWriteBlock(*s, out, s->tokenCount, s->pos, true);
-    ResetObservations(*s);
+    EndBlock(*s, out, true);
     if (out.Reserve(8)) out.Align();
   } else if (out.Reserve(8)) {
     out.FlushBytes();

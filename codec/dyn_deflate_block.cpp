@@ -19,7 +19,7 @@ namespace lum::codec {
 
 namespace {
 
-constexpr int kLitLenSymbols = 286;
+constexpr int kLitLenSymbols = kDynLitLenSymbols;
 constexpr int kCodeLengthSymbols = 19;
 
 // One symbol of the code-length code and the value of its extra bits.
@@ -78,23 +78,17 @@ void WriteTokens(DynDeflateState& s, DynBitOut& out, const BlockCodes& c, std::i
   const DynSymbols& sym = s.symbols;
   for (std::int32_t i = 0; i < end; ++i) {
     const std::uint32_t t = s.tokens[i];
-    if (t < 0x10000) {
+    if (t < kDynFirstMatchToken) {
       out.Put(c.litCode[t], c.litLen[t]);
       continue;
     }
-    const std::int32_t length = static_cast<std::int32_t>(t >> 16);
-    const std::int32_t distance = static_cast<std::int32_t>(t & 0xFFFF);
     // Each code goes out with its extra bits in one piece: at most 15 + 5 and 15 + 13 bits.
-    const int ls = sym.lengthSlot[length];
+    const std::uint32_t ls = (t & 0x1FF) - 257;
     const int lengthBits = c.litLen[257 + ls];
-    out.Put(c.litCode[257 + ls] | static_cast<std::uint32_t>(length - sym.lengthLowest[ls])
-                                      << lengthBits,
-            lengthBits + sym.lengthExtra[ls]);
-    const int ds = sym.Distance(distance);
+    out.Put(c.litCode[257 + ls] | (t >> 9 & 0x1F) << lengthBits, lengthBits + sym.lengthExtra[ls]);
+    const std::uint32_t ds = t >> 14 & 0x1F;
     const int distanceBits = c.distLen[ds];
-    out.Put(c.distCode[ds] | static_cast<std::uint32_t>(distance - sym.distanceLowest[ds])
-                                 << distanceBits,
-            distanceBits + sym.distanceExtra[ds]);
+    out.Put(c.distCode[ds] | (t >> 19) << distanceBits, distanceBits + sym.distanceExtra[ds]);
   }
   out.Put(c.litCode[256], c.litLen[256]);
 }
@@ -132,24 +126,12 @@ bool DynBitOut::Reserve(std::size_t bytes) {
 }
 
 void DynWriteBlock(DynDeflateState& s, DynBitOut& out, std::int32_t tokenEnd, std::int32_t byteEnd,
-                   bool final) {
-  const DynSymbols& sym = s.symbols;
+                   const DynCounts& counts, bool final) {
   std::uint32_t litFreq[288] = {};
-  std::uint32_t distFreq[kDistanceCodeCount] = {};
-  std::uint64_t extraBits = 0;
-  for (std::int32_t i = 0; i < tokenEnd; ++i) {
-    const std::uint32_t t = s.tokens[i];
-    if (t < 0x10000) {
-      ++litFreq[t];
-      continue;
-    }
-    const int ls = sym.lengthSlot[t >> 16];
-    const int ds = sym.Distance(static_cast<std::int32_t>(t & 0xFFFF));
-    ++litFreq[257 + ls];
-    ++distFreq[ds];
-    extraBits += sym.lengthExtra[ls] + sym.distanceExtra[ds];
-  }
+  std::memcpy(litFreq, counts.lit, sizeof counts.lit);
   litFreq[256] = 1;
+  const std::uint32_t* distFreq = counts.dist;
+  const std::uint64_t extraBits = counts.extraBits;
 
   BlockCodes c;
   BuildCodeLengths(litFreq, kLitLenSymbols, 15, c.litLen);
