@@ -176,7 +176,11 @@ template <bool kLazy>
   std::int32_t best = better < kDynMinMatch - 1 ? kDynMinMatch - 1 : better;
   if (best >= maxLength) return m;
   std::int32_t chain = lv.chain;
-  if (lv.good != 0 && better >= lv.good) chain >>= 2;
+  if (lv.good != 0 && better >= lv.good) {
+    chain >>= 2;
+  } else if (better > 0) {
+    chain >>= 1;
+  }
   // Positions before the buffer (slid out, or of an earlier stream) are out of reach.
   const std::int32_t oldest = pos > kDynWindow ? pos - kDynWindow : 0;
   const std::uint32_t first4 = Load32(here);
@@ -408,6 +412,26 @@ void BuildSymbols(const CodecEntryTable& table, DynSymbols& sym) {
   }
 }
 
+// Prices the literals of a stream's first block from the bytes it starts with, so that a
+// 3-byte match is taken only where it is cheaper than the literals it replaces under codes
+// like the ones that block will get (text made of few letters codes them in 4 to 5 bits,
+// binary data in 8). A byte that does not occur is priced as rare.
+void PriceLiteralsFrom(DynDeflateState& s, const std::uint8_t* data, std::int32_t size) {
+  if (size < 64) return;
+  // About a thousand bytes spread over the first 64 KiB are enough for 1-bit steps.
+  const std::int32_t span = size < 65536 ? size : 65536;
+  const std::int32_t step = span / 1024 + 1;
+  std::uint32_t count[256] = {};
+  std::uint32_t samples = 0;
+  for (std::int32_t i = 0; i < span; i += step, ++samples) ++count[data[i]];
+  const int total = std::bit_width(samples);
+  for (int b = 0; b < 256; ++b) {
+    int cost = count[b] == 0 ? 12 : total - std::bit_width(count[b]) + 1;
+    if (cost > 12) cost = 12;
+    s.litCost[b] = static_cast<std::uint8_t>(cost);
+  }
+}
+
 // Everything of a new stream except the match-finder tables.
 void StartStream(DynDeflateState& s) {
   s.avail = 0;
@@ -508,6 +532,7 @@ CodecWord DynDeflate(CodecWord handle, CodecWord blockWord, CodecWord crcWord, C
   }
   const DynLevel& lv = kDynLevels[level < 1 ? 0 : level > 9 ? 8 : level - 1];
   const bool final = block->bFinal != 0;
+  if (lv.lazy != 0 && s->pos == 0 && s->avail == 0) PriceLiteralsFrom(*s, in, remaining);
   for (;;) {
     if (remaining > 0 && s->avail == kDynBufferSize) Slide(*s);
     std::int32_t take = kDynBufferSize - s->avail;
