@@ -186,7 +186,10 @@ template <bool kLazy>
   const std::uint32_t first4 = Load32(here);
   while (cand >= oldest && chain-- > 0) {
     const std::uint8_t* there = c.buffer + cand;
-    if (there[best] == here[best] && Load32(there) == first4) {
+    // A candidate must match the first 4 bytes and, to beat the best, the 4 bytes ending one
+    // past its length (for a best of 3, the same 4 bytes): one test for both.
+    const std::int32_t tail = best - 3;
+    if (((Load32(there + tail) ^ Load32(here + tail)) | (Load32(there) ^ first4)) == 0) {
       const std::int32_t len = MatchLength(there, here, 4, maxLength);
       if (len > best) {
         best = len;
@@ -199,16 +202,13 @@ template <bool kLazy>
     cand = older;
   }
   // No match of 4: the latest position with the same first 3 bytes, when near enough.
-  if (kLazy && best < kDynMinMatch && better < 3 && cand3 >= 0 && pos - cand3 <= kDynMaxDistance3) {
-    const std::uint8_t* there = c.buffer + cand3;
+  if (kLazy && best < kDynMinMatch && better < 3 && cand3 >= 0 && pos - cand3 <= kDynMaxDistance3 &&
+      ((Load32(c.buffer + cand3) ^ first4) & 0xFFFFFFu) == 0) {
     const std::int32_t d = pos - cand3;
     const int ds = s.symbols.Distance(d);
     const int matchCost = s.litCost[257] + s.distCost[ds] + s.symbols.distanceExtra[ds];
     const int literalCost = s.litCost[here[0]] + s.litCost[here[1]] + s.litCost[here[2]];
-    if (matchCost < literalCost && there[0] == here[0] && there[1] == here[1] &&
-        there[2] == here[2]) {
-      m = {3, d};
-    }
+    if (matchCost < literalCost) m = {3, d};
   }
   return m;
 }
