@@ -126,21 +126,34 @@ struct Cursor {
   }
 };
 
+// How a level keeps its match candidates.
+enum class Finder {
+  kChain,      // hash chains: a head per hash, a link per window position
+  kPair,       // the two latest positions of each hash: head[h] and prev[h]
+  kLazyChain,  // hash chains and the 3-byte table, for the lazy levels
+};
+
 // Enters position p into the chains (and, for lazy levels, the 3-byte table).
-template <bool kLazy>
+template <Finder kFinder>
 [[gnu::always_inline]] inline void Insert(Cursor& c, std::int32_t p) {
-  if constexpr (kLazy) c.head3[Hash3(c.buffer + p)] = p + c.base;
+  if constexpr (kFinder == Finder::kLazyChain) {
+    c.head3[Hash3(c.buffer + p)] = p + c.base;
+  }
   const std::uint32_t h = Hash(c.buffer + p);
-  c.prev[p & (kDynWindow - 1)] = c.head[h];
+  if constexpr (kFinder == Finder::kPair) {
+    c.prev[h] = c.head[h];
+  } else {
+    c.prev[p & (kDynWindow - 1)] = c.head[h];
+  }
   c.head[h] = p + c.base;
 }
 
 // Enters every position before `upTo` that has 4 known bytes into the chains.
-template <bool kLazy>
+template <Finder kFinder>
 [[gnu::always_inline]] inline void InsertUpTo(Cursor& c, std::int32_t upTo) {
   std::int32_t last = c.avail - kDynMinMatch + 1;
   if (last > upTo) last = upTo;
-  for (std::int32_t p = c.nextInsert; p < last; ++p) Insert<kLazy>(c, p);
+  for (std::int32_t p = c.nextInsert; p < last; ++p) Insert<kFinder>(c, p);
   if (c.nextInsert < upTo) c.nextInsert = upTo;
 }
 
@@ -149,17 +162,55 @@ struct Match {
   std::int32_t distance;
 };
 
+// The longest match at `pos` among the two latest positions with its hash (a greedy level of
+// chain depth 2 at most), entering pos in their place. Both candidates are read at once
+// instead of one through the other's link, and the first is compared before the second, so
+// the match is the one a chain walk of the same depth finds.
+[[gnu::always_inline]] inline Match FindInPair(Cursor& c, std::int32_t pos, std::int32_t maxLength,
+                                               const DynLevel& lv) {
+  const std::uint8_t* here = c.buffer + pos;
+  const std::int32_t base = c.base;
+  const std::uint32_t h = Hash(here);
+  const std::int32_t latest = c.head[h];
+  const std::int32_t before = c.prev[h];
+  c.prev[h] = latest;
+  c.head[h] = pos + base;
+  c.nextInsert = pos + 1;
+  Match m{0, 0};
+  const std::int32_t oldest = pos > kDynWindow ? pos - kDynWindow : 0;
+  const std::uint32_t first4 = Load32(here);
+  std::int32_t best = kDynMinMatch - 1;
+  const std::int32_t cand = latest - base;
+  if (cand < oldest) return m;
+  if (Load32(c.buffer + cand) == first4) {
+    best = MatchLength(c.buffer + cand, here, 4, maxLength);
+    m = {best, pos - cand};
+    if (best >= lv.nice || best >= maxLength) return m;
+  }
+  const std::int32_t older = before - base;
+  if (lv.chain < 2 || older >= cand || older < oldest) return m;
+  const std::uint8_t* there = c.buffer + older;
+  const std::int32_t tail = best - 3;
+  if (((Load32(there + tail) ^ Load32(here + tail)) | (Load32(there) ^ first4)) == 0) {
+    const std::int32_t len = MatchLength(there, here, 4, maxLength);
+    if (len > best) m = {len, pos - older};
+  }
+  return m;
+}
+
 // The longest match at `pos` longer than `better` (0 when none), entering pos into its chain.
-template <bool kLazy>
+template <Finder kFinder>
 [[gnu::always_inline]] inline Match FindMatch(Cursor& c, const DynDeflateState& s, std::int32_t pos,
                                               std::int32_t better, const DynLevel& lv) {
-  InsertUpTo<kLazy>(c, pos);
+  InsertUpTo<kFinder>(c, pos);
   Match m{0, 0};
   std::int32_t maxLength = c.avail - pos;
   if (maxLength < kDynMinMatch) return m;
   if (maxLength > kDynMaxMatch) maxLength = kDynMaxMatch;
   const std::uint8_t* here = c.buffer + pos;
   const std::int32_t base = c.base;
+  if constexpr (kFinder == Finder::kPair) return FindInPair(c, pos, maxLength, lv);
+  constexpr bool kLazy = kFinder == Finder::kLazyChain;
   const std::uint32_t h = Hash(here);
   const std::int32_t latest = c.head[h];
   std::int32_t cand = latest - base;
@@ -312,8 +363,9 @@ void EndBlock(DynDeflateState& s, DynBitOut& out, bool final) {
 }
 
 // Parses from s.pos up to `end` (a match may run past it, up to s.avail).
-template <bool kLazy>
+template <Finder kFinder>
 void ParseWith(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLevel lv) {
+  constexpr bool kLazy = kFinder == Finder::kLazyChain;
   Cursor c(s);
   while (c.pos < end) {
     if (c.pos - c.blockStart >= kDynMaxBlockBytes) {
@@ -322,14 +374,14 @@ void ParseWith(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLe
       c.Load(s);
     }
     const std::int32_t at = c.pos;
-    Match m = FindMatch<kLazy>(c, s, at, 0, lv);
+    Match m = FindMatch<kFinder>(c, s, at, 0, lv);
     if (m.length == 0) {
       AddLiteral(c, s, out, at);
       continue;
     }
     std::int32_t start = at;
     while (kLazy && m.length < lv.lazy && start + 1 < end) {
-      const Match next = FindMatch<kLazy>(c, s, start + 1, m.length, lv);
+      const Match next = FindMatch<kFinder>(c, s, start + 1, m.length, lv);
       if (next.length > m.length) {
         AddLiteral(c, s, out, start);
         ++start;
@@ -338,7 +390,7 @@ void ParseWith(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLe
       }
       if (!lv.lookTwo || start + 2 >= end) break;
       // Two literals pay for themselves only against a match at least two bytes longer.
-      const Match further = FindMatch<kLazy>(c, s, start + 2, m.length + 1, lv);
+      const Match further = FindMatch<kFinder>(c, s, start + 2, m.length + 1, lv);
       if (further.length <= m.length + 1) break;
       AddLiteral(c, s, out, start);
       AddLiteral(c, s, out, start + 1);
@@ -353,9 +405,11 @@ void ParseWith(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLe
 
 void Parse(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLevel& lv) {
   if (lv.lazy != 0) {
-    ParseWith<true>(s, out, end, lv);
+    ParseWith<Finder::kLazyChain>(s, out, end, lv);
+  } else if (lv.chain <= 2) {
+    ParseWith<Finder::kPair>(s, out, end, lv);
   } else {
-    ParseWith<false>(s, out, end, lv);
+    ParseWith<Finder::kChain>(s, out, end, lv);
   }
 }
 
