@@ -45,6 +45,7 @@ constexpr DynLevel kDynLevels[9] = {
 };
 
 constexpr std::int32_t kObservationStretch = 512;
+constexpr std::int32_t kPrefetchDistance = 8;
 constexpr std::int32_t kMinBlockObservations = 4096;
 
 std::uint32_t Load32(const std::uint8_t* p) {
@@ -173,6 +174,11 @@ struct Match {
   const std::uint32_t h = Hash(here);
   const std::int32_t latest = c.head[h];
   const std::int32_t before = c.prev[h];
+  if (maxLength > kPrefetchDistance + 4) {
+    const std::uint32_t ahead = Hash(here + kPrefetchDistance);
+    __builtin_prefetch(&c.head[ahead], 1);
+    __builtin_prefetch(&c.prev[ahead], 1);
+  }
   c.prev[h] = latest;
   c.head[h] = pos + base;
   c.nextInsert = pos + 1;
@@ -222,6 +228,12 @@ template <Finder kFinder>
     const std::uint32_t h3 = Hash3(here);
     cand3 = c.head3[h3] - base;
     c.head3[h3] = pos + base;
+    // The tables are read at scattered places; the entries a position a few bytes on will
+    // read are fetched now, while this one is searched.
+    if (maxLength > kPrefetchDistance + 4) {
+      __builtin_prefetch(&c.head3[Hash3(here + kPrefetchDistance)], 1);
+      __builtin_prefetch(&c.head[Hash(here + kPrefetchDistance)], 1);
+    }
   }
 
   std::int32_t best = better < kDynMinMatch - 1 ? kDynMinMatch - 1 : better;
