@@ -87,6 +87,19 @@ struct BlockCodes {
 // After each token every complete byte is stored at once (one 8-byte store; the buffer keeps
 // 16 bytes of slack), so at most 7 bits wait and a match's two codes with their extra bits
 // (at most 48 bits) always fit.
+// The fixed codes of RFC 1951 section 3.2.6, built once.
+const BlockCodes& FixedCodes() {
+  static const BlockCodes codes = [] {
+    BlockCodes f{};
+    std::memcpy(f.litLen, kFixedLengths.data(), sizeof f.litLen);
+    for (int i = 0; i < kDistanceCodeCount; ++i) f.distLen[i] = 5;
+    BuildCanonicalCodes(f.litLen, 288, f.litCode);
+    BuildCanonicalCodes(f.distLen, kDistanceCodeCount, f.distCode);
+    return f;
+  }();
+  return codes;
+}
+
 void WriteTokens(DynDeflateState& s, DynBitOut& out, const BlockCodes& c, std::int32_t end) {
   const DynSymbols& sym = s.symbols;
   const std::uint32_t* tokens = s.tokens;
@@ -197,17 +210,15 @@ void DynWriteBlock(DynDeflateState& s, DynBitOut& out, std::int32_t tokenEnd, st
                                    (pieces - 1) * 5 + 8 * static_cast<std::uint64_t>(bytes);
 
   const std::uint64_t best = std::min(storedBits, std::min(fixedBits, dynamicBits));
+  const BlockCodes* written = &c;  // the codes the next block's 3-byte matches are priced by
   if (out.Reserve(best / 8 + 16)) {
     const std::uint32_t last = final ? 1u : 0u;
     if (best == storedBits && best < fixedBits && best < dynamicBits) {
       WriteStored(out, s.buffer + s.blockStart, bytes, final);
     } else if (fixedBits <= dynamicBits) {
-      std::memcpy(c.litLen, kFixedLengths.data(), sizeof c.litLen);
-      for (int i = 0; i < kDistanceCodeCount; ++i) c.distLen[i] = 5;
-      BuildCanonicalCodes(c.litLen, 288, c.litCode);
-      BuildCanonicalCodes(c.distLen, kDistanceCodeCount, c.distCode);
+      written = &FixedCodes();
       out.Put(last | 2u, 3);
-      WriteTokens(s, out, c, tokenEnd);
+      WriteTokens(s, out, *written, tokenEnd);
     } else {
       BuildCanonicalCodes(c.litLen, kLitLenSymbols, c.litCode);
       BuildCanonicalCodes(c.distLen, kDistanceCodeCount, c.distCode);
@@ -229,9 +240,10 @@ void DynWriteBlock(DynDeflateState& s, DynBitOut& out, std::int32_t tokenEnd, st
   }
 
   if (best != storedBits || best >= fixedBits || best >= dynamicBits) {
-    for (int i = 0; i < kLitLenSymbols; ++i) s.litCost[i] = c.litLen[i] != 0 ? c.litLen[i] : 12;
+    const BlockCodes& w = *written;
+    for (int i = 0; i < kLitLenSymbols; ++i) s.litCost[i] = w.litLen[i] != 0 ? w.litLen[i] : 12;
     for (int i = 0; i < kDistanceCodeCount; ++i)
-      s.distCost[i] = c.distLen[i] != 0 ? c.distLen[i] : 12;
+      s.distCost[i] = w.distLen[i] != 0 ? w.distLen[i] : 12;
   }
   std::memmove(s.tokens, s.tokens + tokenEnd,
                static_cast<std::size_t>(s.tokenCount - tokenEnd) * sizeof(std::uint32_t));
