@@ -45,6 +45,7 @@ constexpr DynLevel kDynLevels[9] = {
 };
 
 constexpr std::int32_t kObservationStretch = 512;
+constexpr std::int32_t kPrefetchDistance = 8;
 constexpr std::int32_t kMinBlockObservations = 4096;
 
 std::uint32_t Load32(const std::uint8_t* p) {
@@ -91,14 +92,14 @@ struct Cursor {
   std::int32_t* head3;
   std::int32_t* prev;
   std::uint32_t* tokens;
-  std::uint32_t* newObs;
+  DynCounts* counts;
   std::int32_t base;
   std::int32_t avail;
   std::int32_t pos;
   std::int32_t nextInsert;
   std::int32_t blockStart;
   std::int32_t tokenCount;
-  std::uint32_t newObsCount;
+  std::uint32_t stretchTokens;
 
   explicit Cursor(DynDeflateState& s)
       : buffer(s.buffer),
@@ -106,7 +107,7 @@ struct Cursor {
         head3(s.head3),
         prev(s.prev),
         tokens(s.tokens),
-        newObs(s.newObs),
+        counts(&s.newCounts),
         base(s.base),
         avail(s.avail),
         pos(s.pos),
@@ -117,30 +118,43 @@ struct Cursor {
     s.pos = pos;
     s.nextInsert = nextInsert;
     s.tokenCount = tokenCount;
-    s.newObsCount = newObsCount;
+    s.newCounts.tokens = stretchTokens;
   }
   void Load(const DynDeflateState& s) {
     blockStart = s.blockStart;
     tokenCount = s.tokenCount;
-    newObsCount = s.newObsCount;
+    stretchTokens = s.newCounts.tokens;
   }
 };
 
+// How a level keeps its match candidates.
+enum class Finder {
+  kChain,      // hash chains: a head per hash, a link per window position
+  kPair,       // the two latest positions of each hash: head[h] and prev[h]
+  kLazyChain,  // hash chains and the 3-byte table, for the lazy levels
+};
+
 // Enters position p into the chains (and, for lazy levels, the 3-byte table).
-template <bool kLazy>
+template <Finder kFinder>
 [[gnu::always_inline]] inline void Insert(Cursor& c, std::int32_t p) {
-  if constexpr (kLazy) c.head3[Hash3(c.buffer + p)] = p + c.base;
+  if constexpr (kFinder == Finder::kLazyChain) {
+    c.head3[Hash3(c.buffer + p)] = p + c.base;
+  }
   const std::uint32_t h = Hash(c.buffer + p);
-  c.prev[p & (kDynWindow - 1)] = c.head[h];
+  if constexpr (kFinder == Finder::kPair) {
+    c.prev[h] = c.head[h];
+  } else {
+    c.prev[p & (kDynWindow - 1)] = c.head[h];
+  }
   c.head[h] = p + c.base;
 }
 
 // Enters every position before `upTo` that has 4 known bytes into the chains.
-template <bool kLazy>
+template <Finder kFinder>
 [[gnu::always_inline]] inline void InsertUpTo(Cursor& c, std::int32_t upTo) {
   std::int32_t last = c.avail - kDynMinMatch + 1;
   if (last > upTo) last = upTo;
-  for (std::int32_t p = c.nextInsert; p < last; ++p) Insert<kLazy>(c, p);
+  for (std::int32_t p = c.nextInsert; p < last; ++p) Insert<kFinder>(c, p);
   if (c.nextInsert < upTo) c.nextInsert = upTo;
 }
 
@@ -149,17 +163,60 @@ struct Match {
   std::int32_t distance;
 };
 
+// The longest match at `pos` among the two latest positions with its hash (a greedy level of
+// chain depth 2 at most), entering pos in their place. Both candidates are read at once
+// instead of one through the other's link, and the first is compared before the second, so
+// the match is the one a chain walk of the same depth finds.
+[[gnu::always_inline]] inline Match FindInPair(Cursor& c, std::int32_t pos, std::int32_t maxLength,
+                                               const DynLevel& lv) {
+  const std::uint8_t* here = c.buffer + pos;
+  const std::int32_t base = c.base;
+  const std::uint32_t h = Hash(here);
+  const std::int32_t latest = c.head[h];
+  const std::int32_t before = c.prev[h];
+  if (maxLength > kPrefetchDistance + 4) {
+    const std::uint32_t ahead = Hash(here + kPrefetchDistance);
+    __builtin_prefetch(&c.head[ahead], 1);
+    __builtin_prefetch(&c.prev[ahead], 1);
+  }
+  c.prev[h] = latest;
+  c.head[h] = pos + base;
+  c.nextInsert = pos + 1;
+  Match m{0, 0};
+  const std::int32_t oldest = pos > kDynWindow ? pos - kDynWindow : 0;
+  const std::uint32_t first4 = Load32(here);
+  std::int32_t best = kDynMinMatch - 1;
+  const std::int32_t cand = latest - base;
+  if (cand < oldest) return m;
+  if (Load32(c.buffer + cand) == first4) {
+    best = MatchLength(c.buffer + cand, here, 4, maxLength);
+    m = {best, pos - cand};
+    if (best >= lv.nice || best >= maxLength) return m;
+  }
+  const std::int32_t older = before - base;
+  if (lv.chain < 2 || older >= cand || older < oldest) return m;
+  const std::uint8_t* there = c.buffer + older;
+  const std::int32_t tail = best - 3;
+  if (((Load32(there + tail) ^ Load32(here + tail)) | (Load32(there) ^ first4)) == 0) {
+    const std::int32_t len = MatchLength(there, here, 4, maxLength);
+    if (len > best) m = {len, pos - older};
+  }
+  return m;
+}
+
 // The longest match at `pos` longer than `better` (0 when none), entering pos into its chain.
-template <bool kLazy>
+template <Finder kFinder>
 [[gnu::always_inline]] inline Match FindMatch(Cursor& c, const DynDeflateState& s, std::int32_t pos,
                                               std::int32_t better, const DynLevel& lv) {
-  InsertUpTo<kLazy>(c, pos);
+  InsertUpTo<kFinder>(c, pos);
   Match m{0, 0};
   std::int32_t maxLength = c.avail - pos;
   if (maxLength < kDynMinMatch) return m;
   if (maxLength > kDynMaxMatch) maxLength = kDynMaxMatch;
   const std::uint8_t* here = c.buffer + pos;
   const std::int32_t base = c.base;
+  if constexpr (kFinder == Finder::kPair) return FindInPair(c, pos, maxLength, lv);
+  constexpr bool kLazy = kFinder == Finder::kLazyChain;
   const std::uint32_t h = Hash(here);
   const std::int32_t latest = c.head[h];
   std::int32_t cand = latest - base;
@@ -171,18 +228,31 @@ template <bool kLazy>
     const std::uint32_t h3 = Hash3(here);
     cand3 = c.head3[h3] - base;
     c.head3[h3] = pos + base;
+    // The tables are read at scattered places; the entries a position a few bytes on will
+    // read are fetched now, while this one is searched.
+    if (maxLength > kPrefetchDistance + 4) {
+      __builtin_prefetch(&c.head3[Hash3(here + kPrefetchDistance)], 1);
+      __builtin_prefetch(&c.head[Hash(here + kPrefetchDistance)], 1);
+    }
   }
 
   std::int32_t best = better < kDynMinMatch - 1 ? kDynMinMatch - 1 : better;
   if (best >= maxLength) return m;
   std::int32_t chain = lv.chain;
-  if (lv.good != 0 && better >= lv.good) chain >>= 2;
+  if (lv.good != 0 && better >= lv.good) {
+    chain >>= 2;
+  } else if (better > 0) {
+    chain >>= 1;
+  }
   // Positions before the buffer (slid out, or of an earlier stream) are out of reach.
   const std::int32_t oldest = pos > kDynWindow ? pos - kDynWindow : 0;
   const std::uint32_t first4 = Load32(here);
   while (cand >= oldest && chain-- > 0) {
     const std::uint8_t* there = c.buffer + cand;
-    if (there[best] == here[best] && Load32(there) == first4) {
+    // A candidate must match the first 4 bytes and, to beat the best, the 4 bytes ending one
+    // past its length (for a best of 3, the same 4 bytes): one test for both.
+    const std::int32_t tail = best - 3;
+    if (((Load32(there + tail) ^ Load32(here + tail)) | (Load32(there) ^ first4)) == 0) {
       const std::int32_t len = MatchLength(there, here, 4, maxLength);
       if (len > best) {
         best = len;
@@ -195,37 +265,38 @@ template <bool kLazy>
     cand = older;
   }
   // No match of 4: the latest position with the same first 3 bytes, when near enough.
-  if (kLazy && best < kDynMinMatch && better < 3 && cand3 >= 0 && pos - cand3 <= kDynMaxDistance3) {
-    const std::uint8_t* there = c.buffer + cand3;
+  if (kLazy && best < kDynMinMatch && better < 3 && cand3 >= 0 && pos - cand3 <= kDynMaxDistance3 &&
+      ((Load32(c.buffer + cand3) ^ first4) & 0xFFFFFFu) == 0) {
     const std::int32_t d = pos - cand3;
     const int ds = s.symbols.Distance(d);
     const int matchCost = s.litCost[257] + s.distCost[ds] + s.symbols.distanceExtra[ds];
     const int literalCost = s.litCost[here[0]] + s.litCost[here[1]] + s.litCost[here[2]];
-    if (matchCost < literalCost && there[0] == here[0] && there[1] == here[1] &&
-        there[2] == here[2]) {
-      m = {3, d};
-    }
+    if (matchCost < literalCost) m = {3, d};
   }
   return m;
 }
 
-int ObservationKind(std::uint32_t token) {
-  if (token < 0x10000) return static_cast<int>(token >> 4);
-  const std::uint32_t length = token >> 16;
-  const std::uint32_t distance = token & 0xFFFF;
-  return 16 + (length >= 9 ? 2 : 0) + (distance >= 512 ? 1 : 0);
+// The observations of a run of tokens: 16 classes of literals (by their high 4 bits) and 4 of
+// matches (short or long, near or far).
+void Observe(const DynCounts& c, std::uint32_t* obs) {
+  for (int k = 0; k < 16; ++k) {
+    std::uint32_t sum = 0;
+    for (int b = 0; b < 16; ++b) sum += c.lit[k * 16 + b];
+    obs[k] = sum;
+  }
+  for (int k = 0; k < 4; ++k) obs[16 + k] = c.matchKind[k];
 }
 
 // Whether the newest stretch of observations differs enough from the block's to start a new
 // block before it: the L1 distance of the two distributions (0 to 2) against a fixed threshold
 // of about 0.39. A stretch of 512 tokens drawn from the block's own distribution stays well
 // below it; text turning into binary data or into long repeats goes well above.
-bool StretchDiffers(const DynDeflateState& s) {
+bool StretchDiffers(const DynDeflateState& s, const std::uint32_t* newObs) {
   std::uint64_t delta = 0;
-  const std::uint64_t nb = s.blockObsCount;
-  const std::uint64_t nn = s.newObsCount;
+  const std::uint64_t nb = s.blockCounts.tokens;
+  const std::uint64_t nn = s.newCounts.tokens;
   for (int i = 0; i < kDynObservationKinds; ++i) {
-    const std::uint64_t a = s.newObs[i] * nb;
+    const std::uint64_t a = newObs[i] * nb;
     const std::uint64_t b = s.blockObs[i] * nn;
     delta += a > b ? a - b : b - a;
   }
@@ -234,10 +305,9 @@ bool StretchDiffers(const DynDeflateState& s) {
 }
 
 void ResetObservations(DynDeflateState& s) {
+  std::memset(&s.blockCounts, 0, sizeof s.blockCounts);
+  std::memset(&s.newCounts, 0, sizeof s.newCounts);
   std::memset(s.blockObs, 0, sizeof s.blockObs);
-  std::memset(s.newObs, 0, sizeof s.newObs);
-  s.blockObsCount = 0;
-  s.newObsCount = 0;
   s.newStartToken = s.tokenCount;
   s.newStartByte = s.pos;
 }
@@ -245,18 +315,27 @@ void ResetObservations(DynDeflateState& s) {
 // At the end of a stretch of observations: ends the block before the stretch when its
 // statistics differ from the block's, otherwise adds the stretch to the block's.
 [[gnu::noinline]] void EndStretch(DynDeflateState& s, DynBitOut& out) {
-  if (s.blockObsCount >= kMinBlockObservations && StretchDiffers(s)) {
-    DynWriteBlock(s, out, s.newStartToken, s.newStartByte, false);
-    std::memcpy(s.blockObs, s.newObs, sizeof s.blockObs);
-    s.blockObsCount = s.newObsCount;
+  std::uint32_t newObs[kDynObservationKinds];
+  Observe(s.newCounts, newObs);
+  if (s.blockCounts.tokens >= kMinBlockObservations && StretchDiffers(s, newObs)) {
+    DynWriteBlock(s, out, s.newStartToken, s.newStartByte, s.blockCounts, false);
+    s.blockCounts = s.newCounts;
+    std::memcpy(s.blockObs, newObs, sizeof s.blockObs);
   } else {
-    for (int i = 0; i < kDynObservationKinds; ++i) s.blockObs[i] += s.newObs[i];
-    s.blockObsCount += s.newObsCount;
+    s.blockCounts.Add(s.newCounts);
+    for (int i = 0; i < kDynObservationKinds; ++i) s.blockObs[i] += newObs[i];
   }
-  std::memset(s.newObs, 0, sizeof s.newObs);
-  s.newObsCount = 0;
+  std::memset(&s.newCounts, 0, sizeof s.newCounts);
   s.newStartToken = s.tokenCount;
   s.newStartByte = s.pos;
+}
+
+// Writes every token gathered as one block ending at s.pos (the last one when `final`), and
+// starts the next block's observations.
+void EndBlock(DynDeflateState& s, DynBitOut& out, bool final) {
+  s.blockCounts.Add(s.newCounts);
+  DynWriteBlock(s, out, s.tokenCount, s.pos, s.blockCounts, final);
+  ResetObservations(s);
 }
 
 // Records one token covering the bytes up to `next`.
@@ -264,8 +343,7 @@ void ResetObservations(DynDeflateState& s) {
                                             std::uint32_t token, std::int32_t next) {
   c.pos = next;
   c.tokens[c.tokenCount++] = token;
-  ++c.newObs[ObservationKind(token)];
-  if (++c.newObsCount == kObservationStretch) {
+  if (++c.stretchTokens == kObservationStretch) {
     c.Save(s);
     EndStretch(s, out);
     c.Load(s);
@@ -274,34 +352,48 @@ void ResetObservations(DynDeflateState& s) {
 
 [[gnu::always_inline]] inline void AddLiteral(Cursor& c, DynDeflateState& s, DynBitOut& out,
                                               std::int32_t at) {
-  AddToken(c, s, out, DynLiteral(c.buffer[at]), at + 1);
+  const std::uint8_t b = c.buffer[at];
+  ++c.counts->lit[b];
+  AddToken(c, s, out, b, at + 1);
 }
 
 [[gnu::always_inline]] inline void AddMatch(Cursor& c, DynDeflateState& s, DynBitOut& out,
                                             std::int32_t at, const Match& m) {
-  AddToken(c, s, out, DynMatch(m.length, m.distance), at + m.length);
+  const DynSymbols& sym = s.symbols;
+  const int ls = sym.lengthSlot[m.length];
+  const int ds = sym.Distance(m.distance);
+  const std::uint32_t token = static_cast<std::uint32_t>(257 + ls) |
+                              static_cast<std::uint32_t>(m.length - sym.lengthLowest[ls]) << 9 |
+                              static_cast<std::uint32_t>(ds) << 14 |
+                              static_cast<std::uint32_t>(m.distance - sym.distanceLowest[ds]) << 19;
+  DynCounts& n = *c.counts;
+  ++n.lit[257 + ls];
+  ++n.dist[ds];
+  n.extraBits += sym.lengthExtra[ls] + sym.distanceExtra[ds];
+  ++n.matchKind[(m.length >= 9 ? 2 : 0) + (m.distance >= 512 ? 1 : 0)];
+  AddToken(c, s, out, token, at + m.length);
 }
 
 // Parses from s.pos up to `end` (a match may run past it, up to s.avail).
-template <bool kLazy>
+template <Finder kFinder>
 void ParseWith(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLevel lv) {
+  constexpr bool kLazy = kFinder == Finder::kLazyChain;
   Cursor c(s);
   while (c.pos < end) {
     if (c.pos - c.blockStart >= kDynMaxBlockBytes) {
       c.Save(s);
-      DynWriteBlock(s, out, s.tokenCount, s.pos, false);
-      ResetObservations(s);
+      EndBlock(s, out, false);
       c.Load(s);
     }
     const std::int32_t at = c.pos;
-    Match m = FindMatch<kLazy>(c, s, at, 0, lv);
+    Match m = FindMatch<kFinder>(c, s, at, 0, lv);
     if (m.length == 0) {
       AddLiteral(c, s, out, at);
       continue;
     }
     std::int32_t start = at;
     while (kLazy && m.length < lv.lazy && start + 1 < end) {
-      const Match next = FindMatch<kLazy>(c, s, start + 1, m.length, lv);
+      const Match next = FindMatch<kFinder>(c, s, start + 1, m.length, lv);
       if (next.length > m.length) {
         AddLiteral(c, s, out, start);
         ++start;
@@ -310,7 +402,7 @@ void ParseWith(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLe
       }
       if (!lv.lookTwo || start + 2 >= end) break;
       // Two literals pay for themselves only against a match at least two bytes longer.
-      const Match further = FindMatch<kLazy>(c, s, start + 2, m.length + 1, lv);
+      const Match further = FindMatch<kFinder>(c, s, start + 2, m.length + 1, lv);
       if (further.length <= m.length + 1) break;
       AddLiteral(c, s, out, start);
       AddLiteral(c, s, out, start + 1);
@@ -325,9 +417,11 @@ void ParseWith(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLe
 
 void Parse(DynDeflateState& s, DynBitOut& out, std::int32_t end, const DynLevel& lv) {
   if (lv.lazy != 0) {
-    ParseWith<true>(s, out, end, lv);
+    ParseWith<Finder::kLazyChain>(s, out, end, lv);
+  } else if (lv.chain <= 2) {
+    ParseWith<Finder::kPair>(s, out, end, lv);
   } else {
-    ParseWith<false>(s, out, end, lv);
+    ParseWith<Finder::kChain>(s, out, end, lv);
   }
 }
 
@@ -381,6 +475,26 @@ void BuildSymbols(const CodecEntryTable& table, DynSymbols& sym) {
         sym.distanceSlot[256 + ((d - 1) >> 7)] = static_cast<std::uint8_t>(i);
       }
     }
+  }
+}
+
+// Prices the literals of a stream's first block from the bytes it starts with, so that a
+// 3-byte match is taken only where it is cheaper than the literals it replaces under codes
+// like the ones that block will get (text made of few letters codes them in 4 to 5 bits,
+// binary data in 8). A byte that does not occur is priced as rare.
+void PriceLiteralsFrom(DynDeflateState& s, const std::uint8_t* data, std::int32_t size) {
+  if (size < 64) return;
+  // About a thousand bytes spread over the first 64 KiB are enough for 1-bit steps.
+  const std::int32_t span = size < 65536 ? size : 65536;
+  const std::int32_t step = span / 1024 + 1;
+  std::uint32_t count[256] = {};
+  std::uint32_t samples = 0;
+  for (std::int32_t i = 0; i < span; i += step, ++samples) ++count[data[i]];
+  const int total = std::bit_width(samples);
+  for (int b = 0; b < 256; ++b) {
+    int cost = count[b] == 0 ? 12 : total - std::bit_width(count[b]) + 1;
+    if (cost > 12) cost = 12;
+    s.litCost[b] = static_cast<std::uint8_t>(cost);
   }
 }
 
@@ -484,6 +598,7 @@ CodecWord DynDeflate(CodecWord handle, CodecWord blockWord, CodecWord crcWord, C
   }
   const DynLevel& lv = kDynLevels[level < 1 ? 0 : level > 9 ? 8 : level - 1];
   const bool final = block->bFinal != 0;
+  if (lv.lazy != 0 && s->pos == 0 && s->avail == 0) PriceLiteralsFrom(*s, in, remaining);
   for (;;) {
     if (remaining > 0 && s->avail == kDynBufferSize) Slide(*s);
     std::int32_t take = kDynBufferSize - s->avail;
@@ -498,8 +613,7 @@ CodecWord DynDeflate(CodecWord handle, CodecWord blockWord, CodecWord crcWord, C
     if (remaining == 0) break;
   }
   if (final) {
-    DynWriteBlock(*s, out, s->tokenCount, s->pos, true);
-    ResetObservations(*s);
+    EndBlock(*s, out, true);
     if (out.Reserve(8)) out.Align();
   } else if (out.Reserve(8)) {
     out.FlushBytes();

@@ -10,6 +10,7 @@
 // never continues from one into the other, and a repeat code (16) never repeats a length of
 // the other alphabet, so decoders that check the boundary strictly accept every header.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "codec/dyn_deflate_state.h"
@@ -19,7 +20,7 @@ namespace lum::codec {
 
 namespace {
 
-constexpr int kLitLenSymbols = 286;
+constexpr int kLitLenSymbols = kDynLitLenSymbols;
 constexpr int kCodeLengthSymbols = 19;
 
 // One symbol of the code-length code and the value of its extra bits.
@@ -62,9 +63,16 @@ int RunLengths(const std::uint8_t* lengths, int n, LengthRun* runs, int k) {
   return k;
 }
 
-std::uint8_t FixedLength(int symbol) {
+constexpr std::uint8_t FixedLength(int symbol) {
   return symbol < 144 ? 8 : symbol < 256 ? 9 : symbol < 280 ? 7 : 8;
 }
+
+// The fixed code's literal/length lengths (RFC 1951 section 3.2.6).
+constexpr std::array<std::uint8_t, 288> kFixedLengths = [] {
+  std::array<std::uint8_t, 288> t{};
+  for (int i = 0; i < 288; ++i) t[static_cast<std::size_t>(i)] = FixedLength(i);
+  return t;
+}();
 
 // The Huffman codes a block is written with.
 struct BlockCodes {
@@ -74,28 +82,55 @@ struct BlockCodes {
   std::uint16_t distCode[kDistanceCodeCount];
 };
 
+// The bit buffer lives in locals here: stores through the output's byte pointer could change
+// any field of `out` as far as the compiler knows, which would reload them after every store.
+// After each token every complete byte is stored at once (one 8-byte store; the buffer keeps
+// 16 bytes of slack), so at most 7 bits wait and a match's two codes with their extra bits
+// (at most 48 bits) always fit.
+// The fixed codes of RFC 1951 section 3.2.6, built once.
+const BlockCodes& FixedCodes() {
+  static const BlockCodes codes = [] {
+    BlockCodes f{};
+    std::memcpy(f.litLen, kFixedLengths.data(), sizeof f.litLen);
+    for (int i = 0; i < kDistanceCodeCount; ++i) f.distLen[i] = 5;
+    BuildCanonicalCodes(f.litLen, 288, f.litCode);
+    BuildCanonicalCodes(f.distLen, kDistanceCodeCount, f.distCode);
+    return f;
+  }();
+  return codes;
+}
+
 void WriteTokens(DynDeflateState& s, DynBitOut& out, const BlockCodes& c, std::int32_t end) {
   const DynSymbols& sym = s.symbols;
+  const std::uint32_t* tokens = s.tokens;
+  out.FlushBytes();
+  std::uint8_t* at = out.buffer + out.length;
+  std::uint64_t bits = out.bits;
+  int count = out.count;
   for (std::int32_t i = 0; i < end; ++i) {
-    const std::uint32_t t = s.tokens[i];
-    if (t < 0x10000) {
-      out.Put(c.litCode[t], c.litLen[t]);
-      continue;
+    const std::uint32_t t = tokens[i];
+    if (t < kDynFirstMatchToken) {
+      bits |= std::uint64_t{c.litCode[t]} << count;
+      count += c.litLen[t];
+    } else {
+      // Each code goes out with its extra bits in one piece: at most 15 + 5 and 15 + 13 bits.
+      const std::uint32_t ls = (t & 0x1FF) - 257;
+      const int lengthBits = c.litLen[257 + ls];
+      bits |= std::uint64_t{c.litCode[257 + ls] | (t >> 9 & 0x1F) << lengthBits} << count;
+      count += lengthBits + sym.lengthExtra[ls];
+      const std::uint32_t ds = t >> 14 & 0x1F;
+      const int distanceBits = c.distLen[ds];
+      bits |= std::uint64_t{c.distCode[ds] | (t >> 19) << distanceBits} << count;
+      count += distanceBits + sym.distanceExtra[ds];
     }
-    const std::int32_t length = static_cast<std::int32_t>(t >> 16);
-    const std::int32_t distance = static_cast<std::int32_t>(t & 0xFFFF);
-    // Each code goes out with its extra bits in one piece: at most 15 + 5 and 15 + 13 bits.
-    const int ls = sym.lengthSlot[length];
-    const int lengthBits = c.litLen[257 + ls];
-    out.Put(c.litCode[257 + ls] | static_cast<std::uint32_t>(length - sym.lengthLowest[ls])
-                                      << lengthBits,
-            lengthBits + sym.lengthExtra[ls]);
-    const int ds = sym.Distance(distance);
-    const int distanceBits = c.distLen[ds];
-    out.Put(c.distCode[ds] | static_cast<std::uint32_t>(distance - sym.distanceLowest[ds])
-                                 << distanceBits,
-            distanceBits + sym.distanceExtra[ds]);
+    std::memcpy(at, &bits, 8);
+    at += count >> 3;
+    bits >>= count & ~7;
+    count &= 7;
   }
+  out.length = static_cast<std::size_t>(at - out.buffer);
+  out.bits = bits;
+  out.count = count;
   out.Put(c.litCode[256], c.litLen[256]);
 }
 
@@ -132,24 +167,12 @@ bool DynBitOut::Reserve(std::size_t bytes) {
 }
 
 void DynWriteBlock(DynDeflateState& s, DynBitOut& out, std::int32_t tokenEnd, std::int32_t byteEnd,
-                   bool final) {
-  const DynSymbols& sym = s.symbols;
+                   const DynCounts& counts, bool final) {
   std::uint32_t litFreq[288] = {};
-  std::uint32_t distFreq[kDistanceCodeCount] = {};
-  std::uint64_t extraBits = 0;
-  for (std::int32_t i = 0; i < tokenEnd; ++i) {
-    const std::uint32_t t = s.tokens[i];
-    if (t < 0x10000) {
-      ++litFreq[t];
-      continue;
-    }
-    const int ls = sym.lengthSlot[t >> 16];
-    const int ds = sym.Distance(static_cast<std::int32_t>(t & 0xFFFF));
-    ++litFreq[257 + ls];
-    ++distFreq[ds];
-    extraBits += sym.lengthExtra[ls] + sym.distanceExtra[ds];
-  }
+  std::memcpy(litFreq, counts.lit, sizeof counts.lit);
   litFreq[256] = 1;
+  const std::uint32_t* distFreq = counts.dist;
+  const std::uint64_t extraBits = counts.extraBits;
 
   BlockCodes c;
   BuildCodeLengths(litFreq, kLitLenSymbols, 15, c.litLen);
@@ -174,7 +197,7 @@ void DynWriteBlock(DynDeflateState& s, DynBitOut& out, std::int32_t tokenEnd, st
   for (int i = 0; i < kCodeLengthSymbols; ++i) dynamicBits += std::uint64_t{clFreq[i]} * clLen[i];
   for (int i = 0; i < kLitLenSymbols; ++i) {
     dynamicBits += std::uint64_t{litFreq[i]} * c.litLen[i];
-    fixedBits += std::uint64_t{litFreq[i]} * FixedLength(i);
+    fixedBits += std::uint64_t{litFreq[i]} * kFixedLengths[static_cast<std::size_t>(i)];
   }
   for (int i = 0; i < kDistanceCodeCount; ++i) {
     dynamicBits += std::uint64_t{distFreq[i]} * c.distLen[i];
@@ -187,17 +210,15 @@ void DynWriteBlock(DynDeflateState& s, DynBitOut& out, std::int32_t tokenEnd, st
                                    (pieces - 1) * 5 + 8 * static_cast<std::uint64_t>(bytes);
 
   const std::uint64_t best = std::min(storedBits, std::min(fixedBits, dynamicBits));
+  const BlockCodes* written = &c;  // the codes the next block's 3-byte matches are priced by
   if (out.Reserve(best / 8 + 16)) {
     const std::uint32_t last = final ? 1u : 0u;
     if (best == storedBits && best < fixedBits && best < dynamicBits) {
       WriteStored(out, s.buffer + s.blockStart, bytes, final);
     } else if (fixedBits <= dynamicBits) {
-      for (int i = 0; i < 288; ++i) c.litLen[i] = FixedLength(i);
-      for (int i = 0; i < kDistanceCodeCount; ++i) c.distLen[i] = 5;
-      BuildCanonicalCodes(c.litLen, 288, c.litCode);
-      BuildCanonicalCodes(c.distLen, kDistanceCodeCount, c.distCode);
+      written = &FixedCodes();
       out.Put(last | 2u, 3);
-      WriteTokens(s, out, c, tokenEnd);
+      WriteTokens(s, out, *written, tokenEnd);
     } else {
       BuildCanonicalCodes(c.litLen, kLitLenSymbols, c.litCode);
       BuildCanonicalCodes(c.distLen, kDistanceCodeCount, c.distCode);
@@ -219,9 +240,10 @@ void DynWriteBlock(DynDeflateState& s, DynBitOut& out, std::int32_t tokenEnd, st
   }
 
   if (best != storedBits || best >= fixedBits || best >= dynamicBits) {
-    for (int i = 0; i < kLitLenSymbols; ++i) s.litCost[i] = c.litLen[i] != 0 ? c.litLen[i] : 12;
+    const BlockCodes& w = *written;
+    for (int i = 0; i < kLitLenSymbols; ++i) s.litCost[i] = w.litLen[i] != 0 ? w.litLen[i] : 12;
     for (int i = 0; i < kDistanceCodeCount; ++i)
-      s.distCost[i] = c.distLen[i] != 0 ? c.distLen[i] : 12;
+      s.distCost[i] = w.distLen[i] != 0 ? w.distLen[i] : 12;
   }
   std::memmove(s.tokens, s.tokens + tokenEnd,
                static_cast<std::size_t>(s.tokenCount - tokenEnd) * sizeof(std::uint32_t));

@@ -37,14 +37,31 @@ inline constexpr std::int32_t kDynFirstBuffer = 32768;  // output buffer of a ca
 // this limit the tables are brought back down (Rebase in dyn_deflate.cpp).
 inline constexpr std::int32_t kDynRebaseLimit = 1 << 30;
 
-// A token: a literal byte (the value itself, below 0x10000) or a match (length << 16 |
-// distance).
-inline constexpr std::uint32_t DynLiteral(std::uint8_t b) {
-  return b;
-}
-inline constexpr std::uint32_t DynMatch(std::int32_t length, std::int32_t distance) {
-  return static_cast<std::uint32_t>(length) << 16 | static_cast<std::uint32_t>(distance);
-}
+// A token: a literal byte (its value, below 256), or a match stored with its symbols already
+// looked up, so that neither counting nor writing a block looks them up again: bits 0–8 hold
+// the literal/length symbol (257–285), bits 9–13 the value of the length's extra bits, bits
+// 14–18 the distance code and bits 19–31 the value of the distance's extra bits.
+inline constexpr std::uint32_t kDynFirstMatchToken = 256;
+inline constexpr int kDynLitLenSymbols = 286;
+
+// Symbol counts of a run of tokens, kept while parsing: what a block's codes are built from and
+// what the block-splitting observations are drawn from.
+struct DynCounts {
+  std::uint32_t lit[kDynLitLenSymbols];
+  std::uint32_t dist[kDistanceCodeCount];
+  // Matches by observation class: length of 9 or more (2) plus distance of 512 or more (1).
+  std::uint32_t matchKind[4];
+  std::uint64_t extraBits;  // extra bits of every length and distance
+  std::uint32_t tokens;
+
+  void Add(const DynCounts& other) {
+    for (int i = 0; i < kDynLitLenSymbols; ++i) lit[i] += other.lit[i];
+    for (int i = 0; i < kDistanceCodeCount; ++i) dist[i] += other.dist[i];
+    for (int i = 0; i < 4; ++i) matchKind[i] += other.matchKind[i];
+    extraBits += other.extraBits;
+    tokens += other.tokens;
+  }
+};
 
 static_assert(std::endian::native == std::endian::little, "the bit writer stores little-endian");
 
@@ -119,12 +136,12 @@ struct DynDeflateState {
   // Pending output bits (fewer than 8 between calls).
   std::uint64_t bits;
   int bitCount;
-  // Block splitting: observations of the block so far and of the newest stretch of tokens,
-  // which starts at token newStartToken and byte newStartByte.
+  // Counts of the block so far without its newest stretch of tokens, and of that stretch, which
+  // starts at token newStartToken and byte newStartByte; the block's observations for block
+  // splitting.
+  DynCounts blockCounts;
+  DynCounts newCounts;
   std::uint32_t blockObs[kDynObservationKinds];
-  std::uint32_t newObs[kDynObservationKinds];
-  std::uint32_t blockObsCount;
-  std::uint32_t newObsCount;
   std::int32_t newStartToken;
   std::int32_t newStartByte;
   DynSymbols symbols;
@@ -139,8 +156,9 @@ struct DynDeflateState {
 
 // Writes tokens[0..tokenEnd) as one block (or several stored blocks) covering the bytes from
 // blockStart to byteEnd, choosing whichever of stored, fixed and dynamic codes is smallest,
-// then drops those tokens and moves blockStart to byteEnd. `final` sets the last-block bit.
+// then drops those tokens and moves blockStart to byteEnd. `counts` are the symbol counts of
+// those tokens. `final` sets the last-block bit.
 void DynWriteBlock(DynDeflateState& s, DynBitOut& out, std::int32_t tokenEnd, std::int32_t byteEnd,
-                   bool final);
+                   const DynCounts& counts, bool final);
 
 }  // namespace lum::codec

@@ -393,6 +393,38 @@ TEST_F(DynDeflateTest, LongInputsSlideTheWindowAndReachBack32KiB) {
   }
 }
 
+// Level 1 keeps two candidates per hash where the other levels keep chains per position, in
+// the same tables. A level may change from one call to the next; whatever the tables then
+// hold, every match must still be a true one within the window.
+TEST_F(DynDeflateTest, ALevelChangedBetweenCallsStillWritesTheData) {
+  Bytes data;
+  for (test::DataKind kind : test::AllDataKinds()) {
+    const Bytes part = test::MakeData(kind, 150000, 4);
+    data.insert(data.end(), part.begin(), part.end());
+  }
+  const std::vector<std::int32_t> chunks = test::RandomChunks(data.size(), 1, 40000, 17, false);
+  const int levels[] = {1, 6, 2, 9, 1, 4, 1, 8, 3, 1};
+  const CodecWord h = DynDeflateCreate(Word(&f.table), 0, 0, 0);
+  ASSERT_NE(h, 0);
+  Bytes stream;
+  std::uint32_t crc = 0xFFFFFFFFu;
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < chunks.size(); ++i) {
+    CodecBlock b{};
+    b.pInput = data.data() + at;
+    b.lInputSize = chunks[i];
+    b.bFinal = i + 1 == chunks.size() ? 1 : 0;
+    at += static_cast<std::size_t>(chunks[i]);
+    ASSERT_EQ(DynDeflate(h, Word(&b), Word(&crc), levels[i % std::size(levels)]), 1);
+    stream.insert(stream.end(), b.pOutput, b.pOutput + b.lOutputSize);
+    f.table.pfnFree(b.pOutput);
+  }
+  DynDeflateDestroy(h, 0, 0, 0);
+  EXPECT_EQ(Strict(stream, data), "");
+  EXPECT_EQ(~crc, test::ReferenceCrc32(data.data(), data.size()));
+  EXPECT_LT(stream.size(), data.size() * 3 / 4);
+}
+
 // ---- Block choice ----
 
 TEST_F(DynDeflateTest, BlockTypeFollowsTheData) {

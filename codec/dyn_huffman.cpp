@@ -8,23 +8,43 @@
 #include "codec/dyn_huffman.h"
 
 #include <algorithm>
+#include <array>
 
 namespace lum::codec {
 
+namespace {
+
+// Every byte with its bits in reverse order.
+constexpr std::array<std::uint8_t, 256> kReversedBytes = [] {
+  std::array<std::uint8_t, 256> t{};
+  for (int v = 0; v < 256; ++v) {
+    int r = 0;
+    for (int b = 0; b < 8; ++b) r |= ((v >> b) & 1) << (7 - b);
+    t[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(r);
+  }
+  return t;
+}();
+
+}  // namespace
+
 void BuildCodeLengths(const std::uint32_t* freq, int count, int limit, std::uint8_t* lengths) {
-  int used[kDynMaxSymbols];
+  // Symbols in use, ordered by frequency and, among equal frequencies, by symbol: sorted as
+  // one key each, which needs no merge buffer as a stable sort would.
+  std::uint64_t keys[kDynMaxSymbols];
   int n = 0;
   for (int s = 0; s < count; ++s) {
     lengths[s] = 0;
-    if (freq[s] != 0) used[n++] = s;
+    if (freq[s] != 0) keys[n++] = std::uint64_t{freq[s]} << 9 | static_cast<std::uint64_t>(s);
   }
   if (n < 2) {
-    const int first = n == 1 ? used[0] : 0;
+    const int first = n == 1 ? static_cast<int>(keys[0] & 0x1FF) : 0;
     lengths[first] = 1;
     lengths[first == 0 ? 1 : 0] = 1;
     return;
   }
-  std::stable_sort(used, used + n, [&](int a, int b) { return freq[a] < freq[b]; });
+  std::sort(keys, keys + n);
+  int used[kDynMaxSymbols];
+  for (int i = 0; i < n; ++i) used[i] = static_cast<int>(keys[i] & 0x1FF);
 
   // Nodes 0..n-1 are the leaves in ascending frequency, n..2n-2 the merged nodes in the
   // order they are made (which is ascending too).
@@ -95,10 +115,10 @@ void BuildCanonicalCodes(const std::uint8_t* lengths, int count, std::uint16_t* 
     const int len = lengths[s];
     codes[s] = 0;
     if (len == 0) continue;
-    std::uint32_t c = next[len]++;
-    std::uint32_t reversed = 0;
-    for (int b = 0; b < len; ++b, c >>= 1) reversed = (reversed << 1) | (c & 1u);
-    codes[s] = static_cast<std::uint16_t>(reversed);
+    const std::uint32_t c = next[len]++;
+    const std::uint32_t reversed =
+        static_cast<std::uint32_t>(kReversedBytes[c & 0xFF]) << 8 | kReversedBytes[c >> 8 & 0xFF];
+    codes[s] = static_cast<std::uint16_t>(reversed >> (16 - len));
   }
 }
 
