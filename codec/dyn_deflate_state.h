@@ -27,7 +27,11 @@ inline constexpr std::int32_t kDynBufferSize = 1 << 18;
 inline constexpr std::int32_t kDynBufferSlack = 16;  // the 8-byte compares may read past the end
 inline constexpr std::int32_t kDynTokenCapacity = kDynMaxBlockBytes + 4 * kDynMaxMatch;
 inline constexpr int kDynHashBits = 15;
-inline constexpr int kDynHash3Bits = 14;
+// The 3-byte table is written at every position of the lazy levels, so it is kept small enough
+// to stay in the first-level cache (2 KiB): a 64 KiB one cost those levels 13 % of their time
+// on small text files, for 0.1 % of output on the corpus. Its matches only reach back
+// kDynMaxDistance3 bytes, where few 3-byte strings compete for a slot.
+inline constexpr int kDynHash3Bits = 9;
 // A match of 3 bytes is considered only within this distance, and taken only when the codes of
 // the previous block make it cheaper than its three literals.
 inline constexpr std::int32_t kDynMaxDistance3 = 4096;
