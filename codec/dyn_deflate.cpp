@@ -228,10 +228,10 @@ template <Finder kFinder>
     const std::uint32_t h3 = Hash3(here);
     cand3 = c.head3[h3] - base;
     c.head3[h3] = pos + base;
-    // The tables are read at scattered places; the entries a position a few bytes on will
-    // read are fetched now, while this one is searched.
+    // The heads are read at scattered places; the head a position a few bytes on will read
+    // is fetched now, while this one is searched. (The 3-byte table is small enough to stay
+    // in the cache.)
     if (maxLength > kPrefetchDistance + 4) {
-      __builtin_prefetch(&c.head3[Hash3(here + kPrefetchDistance)], 1);
       __builtin_prefetch(&c.head[Hash(here + kPrefetchDistance)], 1);
     }
   }
