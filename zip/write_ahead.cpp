@@ -24,6 +24,8 @@ namespace lum::zip {
 namespace {
 
 std::atomic<void (*)(std::int32_t, bool)> g_finishedHook{nullptr};
+std::atomic<std::int64_t> g_entryLimit{kAheadEntryLimit};
+std::atomic<std::int64_t> g_budget{kAheadBudget};
 
 // Reads the regular file `path` whole when it holds at most `limit` bytes; false otherwise
 // (missing, not a regular file, larger, or any failure of the system).
@@ -56,9 +58,22 @@ bool ReadWhole(const std::string& path, std::int64_t limit, ByteArray& bytes) {
 
 }  // namespace
 
+std::int64_t AheadEntryLimit() {
+  return g_entryLimit.load();
+}
+
+std::int64_t AheadBudget() {
+  return g_budget.load();
+}
+
 namespace testing {
 void SetAheadFinishedHook(void (*hook)(std::int32_t, bool)) {
   g_finishedHook.store(hook);
+}
+
+void SetAheadLimits(std::int64_t entryLimit, std::int64_t budget) {
+  g_entryLimit.store(entryLimit < 0 ? kAheadEntryLimit : entryLimit);
+  g_budget.store(budget < 0 ? kAheadBudget : budget);
 }
 }  // namespace testing
 
@@ -125,7 +140,7 @@ void DeflateAhead::Stop() noexcept {
 
 bool DeflateAhead::HasRoom(std::int64_t size) const {
   std::lock_guard<std::mutex> guard(m_lock);
-  return !m_threads.empty() && m_held + size <= kAheadBudget;
+  return !m_threads.empty() && m_held + size <= AheadBudget();
 }
 
 bool DeflateAhead::Submit(AheadSource source) noexcept {

@@ -34,9 +34,12 @@
 
 namespace lum::zip {
 
-// The largest source compressed ahead, and the most source bytes held ahead at once.
+// The largest source compressed ahead, and the most source bytes held ahead at once (the
+// defaults of AheadEntryLimit and AheadBudget).
 inline constexpr std::int64_t kAheadEntryLimit = std::int64_t{32} << 20;
 inline constexpr std::int64_t kAheadBudget = std::int64_t{64} << 20;
+std::int64_t AheadEntryLimit();
+std::int64_t AheadBudget();
 // How many entries past the current one may be queued.
 inline constexpr std::int32_t kAheadEntries = 64;
 // The most worker threads an engine starts.
@@ -127,6 +130,9 @@ namespace testing {
 // Called on the worker thread each time a worker has finished with an entry, with whether a
 // result was made; null (the default) for none. Set it only while no CompressArchive runs.
 void SetAheadFinishedHook(void (*hook)(std::int32_t index, bool compressed));
+// Lowers AheadEntryLimit and AheadBudget, so that tests reach them with small sources; a
+// negative value restores the default. Set them only while no CompressArchive runs.
+void SetAheadLimits(std::int64_t entryLimit, std::int64_t budget);
 }  // namespace testing
 
 }  // namespace lum::zip

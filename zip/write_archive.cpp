@@ -270,7 +270,7 @@ void cZipEngine::pvQueueAhead(std::int32_t Current, WriteJob& job) {
       } else {
         continue;  // a stream object is read by the writer only
       }
-      if (source.size > kAheadEntryLimit) continue;
+      if (source.size > AheadEntryLimit()) continue;
       if (!job.ahead->HasRoom(source.size)) break;
       // A copy: the entry's array may change before its turn, which the writer then sees.
       if (source.path.empty()) source.bytes = e.DataSource.Bytes();
