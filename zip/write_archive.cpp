@@ -230,7 +230,7 @@ void cZipEngine::pvCompressEntry(std::int32_t i, WriteJob& job) {
     placed.size = job.size;
     placed.compressedSize = job.compressedSize;
   });
-  // An entry left out, or stored, before its result was taken.
+  // A result not taken (the entry failed, or went to level 0) is let go.
   if (job.ahead) job.ahead->Drop(i);
   if (!written) {
     job.ReleaseCodec();
