@@ -55,6 +55,9 @@ constexpr char kUsageBody[] =
     "    --fixed-huffman\n"
     "             create: Deflate with the fixed Huffman codes only (larger archives,\n"
     "             the engine's default encoder); without it blocks use dynamic codes\n"
+    "    --threads N\n"
+    "             create: compress with N threads, 1 to 99 (default: one per hardware\n"
+    "             thread); the archive is the same for every N\n"
     "    -u MODE  create: UTF-8 names: auto (only names the OEM code page cannot\n"
     "             hold), always, never; default auto\n"
     "    -c TEXT  create: the archive comment\n"
@@ -105,7 +108,8 @@ const std::vector<Command>& Commands() {
       {"extract", "ARCHIVE [-d DIR] [-q] [PATTERN...]", "extract entries", RunExtract},
       {"cat", "ARCHIVE NAME", "write one entry to standard output", RunCat},
       {"create",
-       "ARCHIVE [-r] [-L LEVEL] [--fixed-huffman] [-e] [-u auto|always|never] [-c COMMENT] [-q] "
+       "ARCHIVE [-r] [-L LEVEL] [--fixed-huffman] [--threads N] [-e] [-u auto|always|never] [-c "
+       "COMMENT] [-q] "
        "SOURCE...",
        "create an archive", RunCreate},
   };

@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/console.h"
@@ -75,6 +76,7 @@ struct CreateOptions {
   bool recursive = false, emptyFolders = false, quiet = false, storeLinks = false;
   bool fixedHuffman = false;  // --fixed-huffman: the engine's default fixed-code encoder
   std::int32_t level = 6, useUtf8 = -2;
+  std::int32_t threads = 0;  // --threads N; 0: one per hardware thread
 };
 
 // Reads the arguments into `o`; returns kExitOk, or the status of a usage error (printed).
@@ -101,6 +103,13 @@ int ParseCreateArgs(const Args& args, CreateOptions& o) {
       o.level = (*v)[0] - '0';
     } else if (!optionsDone && a == "--fixed-huffman") {
       o.fixedHuffman = true;
+    } else if (!optionsDone && a == "--threads") {
+      const std::string* v = value();
+      if (v == nullptr || v->empty() || v->size() > 2 ||
+          v->find_first_not_of("0123456789") != std::string::npos || std::stoi(*v) < 1) {
+        return UsageError("create: --threads needs a count from 1 to 99");
+      }
+      o.threads = std::stoi(*v);
     } else if (!optionsDone && a == "-u") {
       const std::string* v = value();
       if (v != nullptr && *v == "auto") {
@@ -393,6 +402,8 @@ int RunCreate(const Args& args) {
   zip::cZipEngine engine;
   engine.SetStoreLinks(o.storeLinks);
   engine.SetDynamicHuffman(!o.fixedHuffman);
+  engine.SetCompressThreads(
+      o.threads > 0 ? o.threads : static_cast<std::int32_t>(std::thread::hardware_concurrency()));
   QueuePrinter queueErrors(engine);
   QueueSources(engine, o, queueErrors);
   if (engine.FileCount() == 0) {

@@ -22,7 +22,12 @@
 // other tools would read it as the whole archive.
 #include "zip/write_archive.h"
 
+#include <algorithm>
+#include <memory>
+#include <new>
+
 #include "codec/dyn_deflate.h"
+#include "platform/fs.h"
 #include "zip/extract.h"
 #include "zip/names.h"
 #include "zip/write_records.h"
@@ -75,6 +80,13 @@ bool cZipEngine::CompressArchive(Variant ArchiveFile, const std::string& Comment
       job.pfnDeflate = codec::DynDeflate;
       job.pfnDeflateDestroy = codec::DynDeflateDestroy;
       job.pfnDeflateReset = codec::DynDeflateReset;
+      if (m_lCompressThreads > 1) {
+        try {
+          job.ahead = std::make_unique<DeflateAhead>(m_uCodec, m_lCompressThreads);
+        } catch (const std::bad_alloc&) {
+          // The writer works alone.
+        }
+      }
     }
     job.archiveLevel = Level;
     job.useUtf8 = UseUtf8;
@@ -83,8 +95,10 @@ bool cZipEngine::CompressArchive(Variant ArchiveFile, const std::string& Comment
     rec::Put32(job.local, rec::kLocalSignature);
     try {
       for (std::int32_t i = 0; i < m_lFileCount; ++i) pvCompressEntry(i, job);
+      if (job.ahead) job.ahead->Stop();
       pvWriteCentralDirectory(Comment, job);
     } catch (...) {
+      if (job.ahead) job.ahead->Stop();
       job.ReleaseCodec();
       pvVfsClose(job.source);
       job.AbandonOutput();
@@ -98,10 +112,12 @@ bool cZipEngine::CompressArchive(Variant ArchiveFile, const std::string& Comment
 void cZipEngine::pvCompressEntry(std::int32_t i, WriteJob& job) {
   m_lCurrentFile = i;
   EntryInfo& e = m_uFiles[static_cast<std::size_t>(i)];
+  if (job.ahead) pvQueueAhead(i, job);
   std::int32_t level = e.Level >= 0 ? e.Level : job.archiveLevel;
   bool skip = false;
   if (pvRaiseBeforeCompress(i, level, skip)) pvUserCancelled();
   if (skip) {
+    if (job.ahead) job.ahead->Drop(i);
     e.Offset = -1;
     return;
   }
@@ -214,12 +230,54 @@ void cZipEngine::pvCompressEntry(std::int32_t i, WriteJob& job) {
     placed.size = job.size;
     placed.compressedSize = job.compressedSize;
   });
+  // A result not taken (the entry failed, or went to level 0) is let go.
+  if (job.ahead) job.ahead->Drop(i);
   if (!written) {
     job.ReleaseCodec();
     pvVfsClose(job.source);
     pvVfsSeek64(job.output, offset, 0);
     e.Offset = -1;
     placed.offset = -1;
+  }
+}
+
+void cZipEngine::pvQueueAhead(std::int32_t Current, WriteJob& job) {
+  job.nextAhead = std::max(job.nextAhead, Current);
+  const auto end = static_cast<std::int32_t>(
+      std::min<std::int64_t>(m_lFileCount, std::int64_t{Current} + kAheadEntries));
+  try {
+    for (; job.nextAhead < end; ++job.nextAhead) {
+      const EntryInfo& e = m_uFiles[static_cast<std::size_t>(job.nextAhead)];
+      AheadSource source;
+      source.index = job.nextAhead;
+      source.level = pvClamp(e.Level >= 0 ? e.Level : job.archiveLevel, 0, 9);
+      // Folders have no data, and level 0 is stored without the encoder (BeforeCompress may
+      // still change either level; the result is then dropped at the entry's turn).
+      if (source.level == 0 ||
+          (e.Attributes & (rec::kAttributeDirectory | rec::kAttributeVolumeLabel))) {
+        continue;
+      }
+      if (e.DataSource.IsByteArray()) {
+        source.size = static_cast<std::int64_t>(e.DataSource.Bytes().size());
+      } else if (e.DataSource.IsText()) {
+        source.path = e.DataSource.Text();
+        // Standard handles and folders are for the writer alone.
+        if (source.path.empty() || pvStdHandleOf(source.path) != 0 ||
+            platform::IsPathSeparator(source.path.back())) {
+          continue;
+        }
+        source.size = std::max<std::int64_t>(e.Size, 0);
+      } else {
+        continue;  // a stream object is read by the writer only
+      }
+      if (source.size > AheadEntryLimit()) continue;
+      if (!job.ahead->HasRoom(source.size)) break;
+      // A copy: the entry's array may change before its turn, which the writer then sees.
+      if (source.path.empty()) source.bytes = e.DataSource.Bytes();
+      job.ahead->Submit(std::move(source));
+    }
+  } catch (const std::bad_alloc&) {
+    // No copy, no speculation: the entries not queued are written as always.
   }
 }
 

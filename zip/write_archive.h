@@ -2,11 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "codec/codec_table.h"
 #include "zip/storage.h"
 #include "zip/variant.h"
+#include "zip/write_ahead.h"
 #include "zip/zip_records.h"
 
 namespace lum::zip {
@@ -87,6 +89,12 @@ struct WriteJob {
     std::int64_t compressedSize = 0;
   };
   std::vector<Placed> placed;
+
+  // The workers compressing upcoming entries ahead of the writer (CompressThreads above 1
+  // with the dynamic-Huffman encoder); null when the writer works alone. `nextAhead` is the
+  // first entry not yet considered for them.
+  std::unique_ptr<DeflateAhead> ahead;
+  std::int32_t nextAhead = 0;
 };
 
 }  // namespace lum::zip

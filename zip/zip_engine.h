@@ -150,6 +150,19 @@ class cZipEngine {
   // meaning (1 fastest … 9 smallest; 0 stores) and the stored fallback is the same.
   bool DynamicHuffman() const noexcept { return m_bDynamicHuffman; }
   void SetDynamicHuffman(bool Enabled) noexcept { m_bDynamicHuffman = Enabled; }
+  // How many threads compress while CompressArchive writes with the dynamic-Huffman encoder
+  // (DynamicHuffman on). 1, the default, is the single-threaded writer. Above 1, that many
+  // worker threads (at most 64) compress upcoming entries into memory ahead of their turn:
+  // named files and byte arrays of up to 32 MiB, 64 MiB of sources at most held ahead. The
+  // caller's thread still raises every event, reads every source and writes everything, in
+  // the same order and with the same values, and writes a worker's result only when the
+  // source's bytes at the entry's turn are the bytes the worker compressed, so the archive
+  // and the events are exactly those of one thread; only the time changes. The workers are
+  // stopped and joined before CompressArchive returns. Values below 1 are taken as 1.
+  std::int32_t CompressThreads() const noexcept { return m_lCompressThreads; }
+  void SetCompressThreads(std::int32_t Threads) noexcept {
+    m_lCompressThreads = Threads < 1 ? 1 : Threads;
+  }
   // Queues the files of a folder that match a mask ("folder\mask"), optionally
   // recursively. True when at least one entry was queued.
   bool AddFromFolder(const std::string& sFolderAndMask, bool Recursive = false,
@@ -259,7 +272,11 @@ class cZipEngine {
   // the local header, the data and the completed local header. Per-entry failures are
   // reported as continuable and leave the entry out (Offset −1, output back at its start).
   void pvCompressEntry(std::int32_t FileIdx, WriteJob& Job);
-  // Writes the entry's data through the encoder, chunk by chunk with one chunk read ahead.
+  // Queues the upcoming entries from Job.nextAhead on for Job's workers, within their budget
+  // and at most kAheadEntries past entry `Current`. Raises nothing.
+  void pvQueueAhead(std::int32_t Current, WriteJob& Job);
+  // Writes the entry's data through the encoder, chunk by chunk with one chunk read ahead;
+  // chunks a worker compressed from the same bytes are written from its result.
   void pvDeflateEntryData(std::int32_t FileIdx, EntryInfo& Entry, WriteJob& Job);
   // Writes the entry's data stored, reading the source again from its start.
   void pvStoreEntryData(std::int32_t FileIdx, EntryInfo& Entry, WriteJob& Job);
@@ -306,6 +323,7 @@ class cZipEngine {
   bool m_bRestoreMetadata = false;        // RestoreMetadata
   bool m_bStoreLinks = false;             // StoreLinks
   bool m_bDynamicHuffman = false;         // DynamicHuffman: the encoder CompressArchive uses
+  std::int32_t m_lCompressThreads = 1;    // CompressThreads
 };
 
 template <class Body>
