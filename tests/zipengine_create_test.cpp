@@ -98,6 +98,36 @@ TEST_F(ZipengineCreate, DynamicCodesByDefaultAndFixedOnRequest) {
   }
 }
 
+// Worker threads change the time, not the archive: every thread count writes the same bytes,
+// and a count outside 1 to 99 is a usage error that writes nothing.
+TEST_F(ZipengineCreate, ThreadCountsWriteTheSameArchive) {
+  for (int i = 0; i < 40; ++i) {
+    WriteWholeFile(
+        m_dir.Path() / "src" / ("f" + std::to_string(i) + ".txt"),
+        MakeData(i % 3 == 0 ? DataKind::kBinary : DataKind::kText,
+                 static_cast<std::size_t>(1000 + 997 * i), static_cast<std::uint64_t>(i)));
+  }
+  for (const int level : {1, 6, 9}) {
+    SCOPED_TRACE(level);
+    const std::string l = " -L " + std::to_string(level) + " -r src";
+    ASSERT_EQ(Zipengine("create -q one.zip --threads 1" + l).status, 0);
+    const Bytes one = ReadWholeFile(m_dir / "one.zip").value();
+    for (const char* threads : {"2", "8", ""}) {
+      const std::string option = *threads != 0 ? std::string(" --threads ") + threads : "";
+      ASSERT_EQ(Zipengine("create -q many.zip" + option + l).status, 0) << threads;
+      EXPECT_TRUE(ReadWholeFile(m_dir / "many.zip").value() == one) << threads;
+      fs::remove(m_dir / "many.zip");
+    }
+    fs::remove(m_dir / "one.zip");
+  }
+  for (const char* bad : {"0", "100", "-1", "x", ""}) {
+    const CliResult r = Zipengine(std::string("create bad.zip --threads '") + bad + "' src");
+    EXPECT_EQ(r.status, 1) << bad;
+    EXPECT_NE(r.err.find("--threads needs a count from 1 to 99"), std::string::npos) << bad;
+  }
+  EXPECT_FALSE(fs::exists(m_dir / "bad.zip"));
+}
+
 TEST_F(ZipengineCreate, UsageErrorsExitWithOne) {
   for (const char* args :
        {"create", "create out.zip", "create out.zip -L 10 src", "create out.zip -L",
