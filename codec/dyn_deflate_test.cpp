@@ -22,6 +22,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 using dyntest::Compress;
+using dyntest::CompressAtLevels;
 using dyntest::Encoded;
 
 Bytes CodecInflate(const CodecEntryTable& table, const Bytes& stream, bool& ok) {
@@ -403,26 +404,14 @@ TEST_F(DynDeflateTest, ALevelChangedBetweenCallsStillWritesTheData) {
     data.insert(data.end(), part.begin(), part.end());
   }
   const std::vector<std::int32_t> chunks = test::RandomChunks(data.size(), 1, 40000, 17, false);
-  const int levels[] = {1, 6, 2, 9, 1, 4, 1, 8, 3, 1};
   const CodecWord h = DynDeflateCreate(Word(&f.table), 0, 0, 0);
   ASSERT_NE(h, 0);
-  Bytes stream;
-  std::uint32_t crc = 0xFFFFFFFFu;
-  std::size_t at = 0;
-  for (std::size_t i = 0; i < chunks.size(); ++i) {
-    CodecBlock b{};
-    b.pInput = data.data() + at;
-    b.lInputSize = chunks[i];
-    b.bFinal = i + 1 == chunks.size() ? 1 : 0;
-    at += static_cast<std::size_t>(chunks[i]);
-    ASSERT_EQ(DynDeflate(h, Word(&b), Word(&crc), levels[i % std::size(levels)]), 1);
-    stream.insert(stream.end(), b.pOutput, b.pOutput + b.lOutputSize);
-    f.table.pfnFree(b.pOutput);
-  }
+  const Encoded run = CompressAtLevels(f.table, h, data, chunks, {1, 6, 2, 9, 1, 4, 1, 8, 3, 1});
   DynDeflateDestroy(h, 0, 0, 0);
-  EXPECT_EQ(Strict(stream, data), "");
-  EXPECT_EQ(~crc, test::ReferenceCrc32(data.data(), data.size()));
-  EXPECT_LT(stream.size(), data.size() * 3 / 4);
+  ASSERT_TRUE(run.ok);
+  EXPECT_EQ(Strict(run.stream, data), "");
+  EXPECT_EQ(~run.crc, test::ReferenceCrc32(data.data(), data.size()));
+  EXPECT_LT(run.stream.size(), data.size() * 3 / 4);
 }
 
 // ---- Block choice ----

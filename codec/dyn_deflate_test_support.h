@@ -18,10 +18,11 @@ struct Encoded {
   bool ok = true;
 };
 
-// Compresses `data` with the handle `h` in the chunk sizes `chunks` (the last call final) at
-// `level`.
-inline Encoded CompressWith(const CodecEntryTable& table, CodecWord h, const Bytes& data,
-                            const std::vector<std::int32_t>& chunks, int level) {
+// Compresses `data` with the handle `h` in the chunk sizes `chunks` (the last call final), call
+// i at levels[i % levels.size()].
+inline Encoded CompressAtLevels(const CodecEntryTable& table, CodecWord h, const Bytes& data,
+                                const std::vector<std::int32_t>& chunks,
+                                const std::vector<int>& levels) {
   Encoded run;
   std::size_t at = 0;
   for (std::size_t i = 0; i < chunks.size(); ++i) {
@@ -30,7 +31,8 @@ inline Encoded CompressWith(const CodecEntryTable& table, CodecWord h, const Byt
     b.lInputSize = chunks[i];
     b.bFinal = i + 1 == chunks.size() ? 1 : 0;
     at += static_cast<std::size_t>(chunks[i]);
-    if (DynDeflate(h, Word(&b), Word(&run.crc), level) != 1 || b.pOutput == nullptr) {
+    if (DynDeflate(h, Word(&b), Word(&run.crc), levels[i % levels.size()]) != 1 ||
+        b.pOutput == nullptr) {
       run.ok = false;
       break;
     }
@@ -38,6 +40,12 @@ inline Encoded CompressWith(const CodecEntryTable& table, CodecWord h, const Byt
     table.pfnFree(b.pOutput);
   }
   return run;
+}
+
+// The same with every call at `level`.
+inline Encoded CompressWith(const CodecEntryTable& table, CodecWord h, const Bytes& data,
+                            const std::vector<std::int32_t>& chunks, int level) {
+  return CompressAtLevels(table, h, data, chunks, {level});
 }
 
 // The same with a new handle.
