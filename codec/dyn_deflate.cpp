@@ -2,11 +2,13 @@
 //
 // Match finder: hash chains over 4-byte prefixes (a head per hash, and per window position the
 // previous position with the same hash), as zlib keeps them. Positions are offsets into the
-// sliding input buffer; the buffer slides by multiples of the window size, so a position's
-// chain slot (position mod 32,768) stays the same and sliding only subtracts the offset from
-// the heads and links. A chain is walked up to the level's depth, and stops early at a match
-// of the level's "nice" length; a link that does not lead to an older position within the
-// window ends the walk.
+// sliding input buffer, stored plus a base; the buffer slides by multiples of the window size,
+// so a position's chain slot (position mod 32,768) stays the same and sliding only raises the
+// base. A chain is walked up to the level's depth, and stops early at a match of the level's
+// "nice" length; a link that does not lead to an older position within the window ends the
+// walk. Level 1, which looks at two candidates, keeps them as a pair per hash in the same
+// tables instead (FindInPair), so that both are read at once; the lazy levels also keep the
+// latest position of each 3-byte hash, for short matches close by.
 //
 // Parsing: levels 1–3 take the longest match found at each position (greedy); levels 4–9
 // look one position ahead and prefer a literal followed by a longer match (lazy), with deeper
